@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+
+// What the form logic asks of the window it lives in. Win32 implements these on the real window;
+// tests implement them by recording.
+
+class TFormWindow {
+ public:
+  virtual ~TFormWindow() = default;
+  virtual void SetCaption(const std::string& caption) = 0;
+  // Posts (not sends) a minimise, so it happens once the message loop runs.
+  virtual void PostMinimize() = 0;
+  // The application's taskbar button.
+  virtual void ShowTaskbarButton(bool show) = 0;
+  virtual void BringToFront() = 0;
+  // Asks the window to close; the form's close handler decides.
+  virtual void Close() = 0;
+  // The process asks for the real-time priority class; the result is not examined.
+  virtual void RequestRealtimePriority() = 0;
+};
+
+class TDialogs {
+ public:
+  virtual ~TDialogs() = default;
+  // Yes/No question; true for Yes.
+  virtual bool Confirm(const std::string& text) = 0;
+  virtual void Information(const std::string& text) = 0;
+  // The application's default error box.
+  virtual void Error(const std::string& text) = 0;
+};
+
+class TTrayIcon {
+ public:
+  virtual ~TTrayIcon() = default;
+  virtual void SetHint(const std::string& hint) = 0;
+  virtual void SetIconVisible(bool visible) = 0;
+  virtual void SetAnimate(bool animate) = 0;
+};

@@ -1,0 +1,51 @@
+#include "util/Helpers.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+// Windows-1251: a-z, then а-я (0xE0-0xFF) and ё (0xB8); '0' maps to itself.
+unsigned char UpperByte(unsigned char c) {
+  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 'a' + 'A');
+  if (c >= 0xE0) return static_cast<unsigned char>(c - 0x20);
+  if (c == 0xB8) return 0xA8;
+  return c;
+}
+
+}  // namespace
+
+std::string AddBackslash(const std::string& path) {
+  if (path.empty() || path.back() == '\\') return path;
+  return path + '\\';
+}
+
+std::string UpCaseStr(const std::string& text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(UpperByte(static_cast<unsigned char>(c)));
+  return out;
+}
+
+void FreeBlockList(std::unique_ptr<TBlockList>& list, bool destroy) {
+  if (!list) return;
+  for (auto it = list->rbegin(); it != list->rend(); ++it) std::free(*it);
+  list->clear();
+  if (destroy) list.reset();
+}
+
+bool DirExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_directory(std::filesystem::path(path), ec);
+}
+
+std::string TrimText(const std::string& text) {
+  size_t b = 0;
+  size_t e = text.size();
+  while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
+  return text.substr(b, e - b);
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && UpCaseStr(a) == UpCaseStr(b);
+}
