@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // What the form logic asks of the window it lives in. Win32 implements these on the real window;
 // tests implement them by recording.
@@ -36,4 +37,24 @@ class TTrayIcon {
   virtual void SetHint(const std::string& hint) = 0;
   virtual void SetIconVisible(bool visible) = 0;
   virtual void SetAnimate(bool animate) = 0;
+};
+
+class TControl;
+class TTimer;
+
+// What the window forwards to the form logic that lives in it.
+class TFormHandler {
+ public:
+  virtual ~TFormHandler() = default;
+  virtual void FormCreate() = 0;
+  // True when the window may close and the program end; false keeps it open.
+  virtual bool FormClose() = 0;
+  // The system's end-session query, after the window's default answer.
+  virtual void WMSystem_Shutdown_Query() = 0;
+  virtual void OnMinimize() = 0;
+  virtual void OnRestore() = 0;
+  virtual void TrayIconDblClick() = 0;
+  // Every control and timer of the form, for the binding to create and wire.
+  virtual std::vector<TControl*> FormControls() = 0;
+  virtual std::vector<TTimer*> FormTimers() = 0;
 };
