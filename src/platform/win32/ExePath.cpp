@@ -1,0 +1,34 @@
+#include "platform/win32/ExePath.h"
+
+#include <windows.h>
+
+#include "settings/FSettings.h"
+
+std::string ExecutablePath() {
+  // GetModuleFileNameA truncates silently on some versions, so a result that fills the
+  // buffer is taken as cut short and read again with a larger one.
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(path.size());
+    const DWORD length = GetModuleFileNameA(nullptr, path.data(), size);
+    if (length == 0) return "";
+    if (length < size - 1) {
+      path.resize(length);
+      return path;
+    }
+    if (path.size() >= 1 << 20) return "";
+    path.resize(path.size() * 2);
+  }
+}
+
+std::string IniPath() {
+  return IniPathOf(ExecutablePath());
+}
+
+char LocaleDecimalSeparator() {
+  char buffer[8] = {};
+  if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, buffer, sizeof buffer) <= 1) {
+    return '.';
+  }
+  return buffer[0];
+}
