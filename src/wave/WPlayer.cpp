@@ -1,0 +1,226 @@
+#include "wave/WPlayer.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+#include <utility>
+
+namespace {
+
+// Runs on the platform's thread: marks the block and nothing else (no wave call, no lock).
+void KESTRUNE_WAVE_CALLBACK PlayerDoneProc(TWaveRawHandle, uint32_t message, uintptr_t,
+                                           uintptr_t param1, uintptr_t) {
+  if (message != WOM_DONE || param1 == 0) return;
+  MarkBlockDone(*reinterpret_cast<TWaveHdr*>(param1));
+}
+
+}  // namespace
+
+void ScaleSamples(const int16_t* source, int16_t* output, int32_t size, int32_t volume) {
+  const int32_t samples = size > 0 ? size / 2 : 0;
+  if (volume == 100) {
+    std::memcpy(output, source, static_cast<size_t>(samples) * 2);
+    return;
+  }
+  for (int32_t i = 0; i < samples; ++i) {
+    int32_t v = source[i] * volume / 100;
+    if (v > 32767) v = 32767;
+    if (v < -32768) v = -32768;
+    output[i] = static_cast<int16_t>(v);
+  }
+}
+
+TWavePlayer::TWavePlayer(TWaveApi& api) : Api(api) {
+  UpdateDevices();
+  DeviceIndex = Devices.empty() ? -1 : 0;
+}
+
+TWavePlayer::~TWavePlayer() {
+  Close();
+}
+
+void TWavePlayer::UpdateDevices() {
+  Devices = ReadWaveDevices(Api, TWaveSide::Output);
+}
+
+void TWavePlayer::SelectDevice(int32_t i) {
+  if (i >= 0 && i < DeviceCount()) DeviceIndex = i;
+}
+
+void TWavePlayer::RaiseError(uint32_t code) {
+  if (OnError) OnError(this, static_cast<int32_t>(code));
+}
+
+int32_t TWavePlayer::Open() {
+  if (DeviceIndex < 0 || DeviceIndex >= DeviceCount()) return -1;
+  // A second open would strand the queued blocks of the first.
+  if (Active.load()) return static_cast<int32_t>(MMSYSERR_ALLOCATED);
+  const uint32_t id = static_cast<uint32_t>(Devices[DeviceIndex].DeviceID);
+  const TWaveFormatEx format = MakeWaveFormat(SampleRate, Channels, Bits);
+  uint32_t r = Api.OutOpen(nullptr, id, format, nullptr, 0, WAVE_FORMAT_QUERY);
+  if (r != 0) return static_cast<int32_t>(r);
+  TWaveRawHandle raw = nullptr;
+  r = Api.OutOpen(&raw, id, format, &PlayerDoneProc, id, CALLBACK_FUNCTION);
+  if (r != 0) return static_cast<int32_t>(r);
+  Handle = TWaveHandle(Api, TWaveSide::Output, raw);
+  {
+    std::lock_guard<std::mutex> g(BlocksLock);
+    Blocks = std::make_unique<TWaveBlocks>();
+    Sources = std::make_unique<TWaveSources>();
+  }
+  Active.store(true);
+  return 0;
+}
+
+void TWavePlayer::Close() {
+  if (!Active.load()) return;
+  Active.store(false);
+  Api.OutReset(Handle.Get());
+  std::unique_ptr<TWaveBlocks> blocks;
+  std::unique_ptr<TWaveSources> sources;
+  {
+    std::lock_guard<std::mutex> g(BlocksLock);
+    blocks = std::move(Blocks);
+    sources = std::move(Sources);
+  }
+  if (blocks) {
+    for (auto& block : *blocks) Api.OutUnprepareHeader(Handle.Get(), &block->Header);
+  }
+  blocks.reset();
+  sources.reset();
+  Handle.Close();
+  PeakLeft.store(0);
+  PeakRight.store(0);
+}
+
+bool TWavePlayer::AddBuffer(const int16_t* data, int32_t size) {
+  if (!Active.load() || !data || size <= 0) return false;
+  UpdateQueued();
+  if (2 * BufferTime.load() < QueuedTime.load()) return false;
+
+  std::unique_ptr<TWaveBlock> block = NewWaveBlock(size);
+  std::unique_ptr<int16_t[]> source(new (std::nothrow)
+                                        int16_t[(static_cast<size_t>(size) + 1) / 2]());
+  if (!block || !source) return false;
+  std::memcpy(source.get(), data, static_cast<size_t>(size));
+  const int32_t volume = Volume.load();
+  ScaleSamples(source.get(), block->Data.get(), size, volume);
+
+  uint32_t r = Api.OutPrepareHeader(Handle.Get(), &block->Header);
+  if (r == 0) {
+    // Room on the lists first: nothing may fail once the device holds the block.
+    try {
+      std::lock_guard<std::mutex> g(BlocksLock);
+      Blocks->reserve(Blocks->size() + 1);
+      Sources->reserve(Sources->size() + 1);
+    } catch (const std::bad_alloc&) {
+      Api.OutUnprepareHeader(Handle.Get(), &block->Header);
+      return false;
+    }
+    r = Api.OutWrite(Handle.Get(), &block->Header);
+    if (r != 0) Api.OutUnprepareHeader(Handle.Get(), &block->Header);
+  }
+  if (r != 0) {
+    block.reset();
+    source.reset();
+    RaiseError(r);
+    UpdateQueued();
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> g(BlocksLock);
+    Blocks->push_back(std::move(block));
+    Sources->push_back(std::move(source));
+    // A volume change that walked the queue before this block joined it missed the block.
+    const size_t last = Blocks->size() - 1;
+    if (Volume.load() != volume && last > 0) {
+      ScaleSamples((*Sources)[last].get(), (*Blocks)[last]->Data.get(), size, Volume.load());
+    }
+  }
+  UpdateQueued();
+  return true;
+}
+
+void TWavePlayer::ProcessDone() {
+  bool first = true;
+  size_t i = 0;
+  std::unique_ptr<TWaveBlock> block;
+  std::unique_ptr<int16_t[]> source;
+  bool prepared = false;
+  try {
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> g(BlocksLock);
+        if (!Blocks) break;
+        while (i < Blocks->size() && !IsBlockDone((*Blocks)[i]->Header)) ++i;
+        if (i >= Blocks->size()) break;
+        const auto at = static_cast<std::ptrdiff_t>(i);
+        block = std::move((*Blocks)[i]);
+        source = std::move((*Sources)[i]);
+        Blocks->erase(Blocks->begin() + at);
+        Sources->erase(Sources->begin() + at);
+      }
+      prepared = true;
+      const int32_t size = static_cast<int32_t>(block->Header.dwBufferLength);
+      if (OnPlayedSource) OnPlayedSource(this, source.get(), size);
+      source.reset();
+      const uint32_t r = Api.OutUnprepareHeader(Handle.Get(), &block->Header);
+      prepared = false;
+      if (r != 0) RaiseError(r);
+      FoldPeaks(block->Data.get(), size, first, PeakLeft, PeakRight);
+      if (OnPlayed) OnPlayed(this, block->Data.get(), size);
+      block.reset();
+    }
+  } catch (...) {
+    // A failing handler ends the pass; the block in hand is not revisited but is not leaked.
+    if (block && prepared) Api.OutUnprepareHeader(Handle.Get(), &block->Header);
+  }
+  UpdateQueued();
+}
+
+void TWavePlayer::UpdateQueued() {
+  uint32_t bytes = 0;
+  {
+    std::lock_guard<std::mutex> g(BlocksLock);
+    if (!Blocks) {
+      QueuedTime.store(0.0);
+      return;
+    }
+    for (auto& block : *Blocks) {
+      if (!IsBlockDone(block->Header)) bytes += block->Header.dwBufferLength;
+    }
+  }
+  QueuedTime.store(BytesToSeconds(bytes));
+}
+
+void TWavePlayer::SetVolume(int32_t percent) {
+  const int32_t v = percent < 0 ? 0 : (percent > 1024 ? 1024 : percent);
+  Volume.store(v);
+  std::lock_guard<std::mutex> g(BlocksLock);
+  if (!Blocks) return;
+  // The oldest block is likely being played already; it keeps its samples.
+  for (size_t i = 1; i < Blocks->size(); ++i) {
+    TWaveBlock& block = *(*Blocks)[i];
+    if (IsBlockMarked(block.Header)) continue;
+    ScaleSamples((*Sources)[i].get(), block.Data.get(),
+                 static_cast<int32_t>(block.Header.dwBufferLength), v);
+  }
+}
+
+void TWavePlayer::ApplyVolume(const int16_t* source, int16_t* output, int32_t size) const {
+  ScaleSamples(source, output, size, Volume.load());
+}
+
+int32_t TWavePlayer::SecondsToBytes(double seconds) const {
+  if (!(seconds > 0)) return 0;
+  const double bytes = SampleRate * seconds * Channels * Bits / 8.0;
+  if (bytes >= static_cast<double>(std::numeric_limits<int32_t>::max())) {
+    return std::numeric_limits<int32_t>::max();
+  }
+  return static_cast<int32_t>(bytes);
+}
+
+double TWavePlayer::BytesToSeconds(uint32_t bytes) const {
+  const double perSecond = static_cast<double>(Channels) * SampleRate * Bits / 8.0;
+  return perSecond > 0 ? bytes / perSecond : 0.0;
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "wave/WaveApi.h"
+#include "wave/WaveFormat.h"
+
+// The samples of a queued block as they were handed in, kept for volume changes and reports.
+using TWaveSources = std::vector<std::unique_ptr<int16_t[]>>;
+
+// Plays blocks on one wave-output device. AddBuffer copies a block, applies the volume and
+// queues it, refusing blocks while more than twice BufferTime is waiting; the relay thread's
+// ProcessDone collects the played blocks and reports each as handed in and as played.
+class TWavePlayer {
+ public:
+  explicit TWavePlayer(TWaveApi& api);
+  // Closes the device if the owner has not: the device must not keep blocks that are freed here.
+  ~TWavePlayer();
+  TWavePlayer(const TWavePlayer&) = delete;
+  TWavePlayer& operator=(const TWavePlayer&) = delete;
+
+  // A block finished playing: the samples as played (after the volume); size in bytes.
+  std::function<void(TWavePlayer* sender, const int16_t* data, int32_t size)> OnPlayed;
+  // The same block as it was handed to AddBuffer.
+  std::function<void(TWavePlayer* sender, const int16_t* data, int32_t size)> OnPlayedSource;
+  // A platform call failed with this code.
+  std::function<void(TWavePlayer* sender, int32_t code)> OnError;
+  TWaveDevices Devices;
+  int32_t DeviceIndex = -1;
+  int32_t SampleRate = 44100;
+  uint8_t Bits = 16;
+  uint8_t Channels = 2;
+  std::atomic<bool> Active{false};
+  std::atomic<double> BufferTime{0.0};  // target, seconds
+  std::atomic<double> QueuedTime{0.0};  // handed to the device and not finished, seconds
+  std::atomic<int32_t> Volume{100};     // percent, 0..1024
+  TWaveHandle Handle;
+  // Blocks and Sources belong together position by position; BlocksLock guards both, since the
+  // main thread's SetVolume walks them while the relay thread adds and collects.
+  std::unique_ptr<TWaveBlocks> Blocks;
+  std::unique_ptr<TWaveSources> Sources;
+  std::mutex BlocksLock;
+  std::atomic<int16_t> PeakLeft{0};
+  std::atomic<int16_t> PeakRight{0};
+
+  void UpdateDevices();
+  int32_t DeviceCount() const { return static_cast<int32_t>(Devices.size()); }
+  std::string GetDeviceName(int32_t i) const { return WaveDeviceName(Devices, i); }
+  void SelectDevice(int32_t i);
+
+  // 0, -1 without a selected device, else the platform's code (nothing is left open then).
+  int32_t Open();
+  // Resets and releases every block without raising an event, then closes.
+  void Close();
+  // True when the block was queued; the caller keeps its data.
+  bool AddBuffer(const int16_t* data, int32_t size);
+  void ProcessDone();
+  void UpdateQueued();
+  // Clamps to 0..1024 and rescales the queued blocks after the oldest from their source copies.
+  void SetVolume(int32_t percent);
+  // output := source x Volume / 100, truncated toward zero and clipped, for size div 2 samples.
+  void ApplyVolume(const int16_t* source, int16_t* output, int32_t size) const;
+
+  double LevelLeft() const { return PeakLevel(PeakLeft.load()); }
+  double LevelRight() const { return PeakLevel(PeakRight.load()); }
+  // 0 for a negative time; truncated toward zero.
+  int32_t SecondsToBytes(double seconds) const;
+  double BytesToSeconds(uint32_t bytes) const;
+
+ private:
+  void RaiseError(uint32_t code);
+
+  TWaveApi& Api;
+};
+
+// Scales size div 2 samples by volume percent, truncating toward zero and clipping to 16 bits.
+void ScaleSamples(const int16_t* source, int16_t* output, int32_t size, int32_t volume);

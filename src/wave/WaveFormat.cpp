@@ -1,0 +1,80 @@
+#include "wave/WaveFormat.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "util/Helpers.h"
+
+std::unique_ptr<TWaveBlock> NewWaveBlock(int32_t size) {
+  if (size < 0) return nullptr;
+  std::unique_ptr<TWaveBlock> block(new (std::nothrow) TWaveBlock());
+  if (!block) return nullptr;
+  // An odd size still gets a whole last sample, so the area is never read past its end.
+  block->Data.reset(new (std::nothrow) int16_t[(static_cast<size_t>(size) + 1) / 2]());
+  if (!block->Data) return nullptr;
+  block->Header.lpData = reinterpret_cast<char*>(block->Data.get());
+  block->Header.dwBufferLength = static_cast<uint32_t>(size);
+  return block;
+}
+
+TWaveFormatEx MakeWaveFormat(int32_t sampleRate, uint8_t channels, uint8_t bits) {
+  TWaveFormatEx f;
+  std::memset(&f, 0, sizeof(f));
+  f.wFormatTag = WAVE_FORMAT_PCM;
+  f.nChannels = channels;
+  f.nSamplesPerSec = static_cast<uint32_t>(sampleRate);
+  f.wBitsPerSample = bits;
+  f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
+  f.nAvgBytesPerSec = f.nBlockAlign * f.nSamplesPerSec;
+  f.cbSize = 0;
+  return f;
+}
+
+TWaveDevices ReadWaveDevices(TWaveApi& api, TWaveSide side) {
+  TWaveDevices devices;
+  const bool input = side == TWaveSide::Input;
+  const uint32_t count = input ? api.InGetNumDevs() : api.OutGetNumDevs();
+  for (uint32_t id = 0; id < count; ++id) {
+    TWaveCaps caps;
+    std::memset(&caps, 0, sizeof(caps));
+    const uint32_t r = input ? api.InGetDevCaps(id, caps) : api.OutGetDevCaps(id, caps);
+    if (r != 0 || (caps.dwFormats & WAVE_FORMAT_4S16) == 0) continue;
+    std::string name =
+        TrimText(std::string(caps.szPname, strnlen(caps.szPname, sizeof(caps.szPname))));
+    if (name.size() > 32) name.resize(32);
+    devices.push_back({static_cast<int32_t>(id), std::move(name)});
+  }
+  return devices;
+}
+
+std::string WaveDeviceName(const TWaveDevices& devices, int32_t i) {
+  if (i < 0 || i >= static_cast<int32_t>(devices.size())) return {};
+  return devices[i].Name;
+}
+
+void FoldPeaks(const int16_t* data, int32_t size, bool& first, std::atomic<int16_t>& left,
+               std::atomic<int16_t>& right) {
+  int32_t l = 0;
+  int32_t r = 0;
+  const int32_t frames = size > 0 ? size / FrameBytes : 0;
+  for (int32_t i = 0; i < frames; ++i) {
+    const int32_t ml = SampleMagnitude(data[2 * i]);
+    const int32_t mr = SampleMagnitude(data[2 * i + 1]);
+    if (ml > l) l = ml;
+    if (mr > r) r = mr;
+  }
+  if (first) {
+    first = false;
+    left.store(static_cast<int16_t>(l));
+    right.store(static_cast<int16_t>(r));
+    return;
+  }
+  if (l > left.load()) left.store(static_cast<int16_t>(l));
+  if (r > right.load()) right.store(static_cast<int16_t>(r));
+}
+
+double PeakLevel(int32_t peak) {
+  if (peak < 1) return -90.3;
+  return 20.0 * std::log10(peak / 32768.0);
+}

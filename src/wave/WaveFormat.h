@@ -1,0 +1,74 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "wave/WaveApi.h"
+
+// Audio everywhere is 16-bit signed PCM, two channels interleaved, left first: 4 bytes a frame.
+inline constexpr int32_t FrameBytes = 4;
+
+// One entry of a device catalogue: the platform's identifier and the trimmed product name.
+struct TWaveDevice {
+  int32_t DeviceID = 0;
+  std::string Name;  // at most 32 characters
+};
+
+using TWaveDevices = std::vector<TWaveDevice>;
+
+// A block: the platform's header and a separately allocated data area, both zero-filled.
+// The header's address is what the device holds, so a block never moves once queued.
+struct TWaveBlock {
+  TWaveHdr Header{};
+  std::unique_ptr<int16_t[]> Data;
+};
+
+using TWaveBlocks = std::vector<std::unique_ptr<TWaveBlock>>;
+
+// A zero-filled block of size bytes with dwBufferLength set; nullptr when memory cannot be had.
+std::unique_ptr<TWaveBlock> NewWaveBlock(int32_t size);
+
+// The done mark lives in the header's dwUser: the device's callback thread writes it, the relay
+// thread reads it, so both go through an atomic view of the field.
+inline bool IsBlockDone(TWaveHdr& header) {
+  return std::atomic_ref<decltype(header.dwUser)>(header.dwUser).load(std::memory_order_acquire) ==
+         1;
+}
+inline bool IsBlockMarked(TWaveHdr& header) {
+  return std::atomic_ref<decltype(header.dwUser)>(header.dwUser).load(std::memory_order_acquire) !=
+         0;
+}
+inline void MarkBlockDone(TWaveHdr& header) {
+  std::atomic_ref<decltype(header.dwUser)>(header.dwUser).store(1, std::memory_order_release);
+}
+
+// The format record for opening a device: PCM with the given layout.
+TWaveFormatEx MakeWaveFormat(int32_t sampleRate, uint8_t channels, uint8_t bits);
+
+// Reads the catalogue of one side afresh: every device whose capabilities can be read and that
+// offers 44100 Hz stereo 16-bit, with its identifier and its trimmed name cut to 32 characters.
+TWaveDevices ReadWaveDevices(TWaveApi& api, TWaveSide side);
+
+// Catalogue name of entry i, or empty text outside the catalogue.
+std::string WaveDeviceName(const TWaveDevices& devices, int32_t i);
+
+// The magnitude of a sample for the peak meter: a negative s counts as -1 - s.
+inline int32_t SampleMagnitude(int16_t s) {
+  return s < 0 ? -1 - s : s;
+}
+
+// Folds a block's frames into the peaks of one collecting pass: the first block of a pass
+// replaces the peaks, the following ones raise them.
+void FoldPeaks(const int16_t* data, int32_t size, bool& first, std::atomic<int16_t>& left,
+               std::atomic<int16_t>& right);
+
+// dB full scale of a peak; -90.3 for silence.
+double PeakLevel(int32_t peak);
+
+// Capture block size in bytes for a rate and the Blocksize setting (0..3): units of 5 ms.
+inline int32_t CaptureBlockSize(int32_t sampleRate, int32_t blocksize) {
+  return (sampleRate / 200) * FrameBytes * (blocksize + 1);
+}
