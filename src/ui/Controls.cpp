@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+TControl::~TControl() {
+  if (View_) View_->Released(*this);
+}
+
 void TControl::SetBounds(int left, int top, int width, int height) {
   Left_ = left;
   Top_ = top;
@@ -79,6 +83,13 @@ void TRangeControl::SetText(const std::string& t) {
   if (Text_ == t) return;
   Text_ = t;
   Changed();
+}
+
+std::string TRangeControl::ShownText() const {
+  if (!Text_.empty() || !ShowPercent) return Text_;
+  const long long span = static_cast<long long>(Max_) - Min_;
+  const long long pos = static_cast<long long>(Value_) - Min_;
+  return std::to_string(span > 0 ? pos * 100 / span : 0) + "%";
 }
 
 TTimer::~TTimer() {

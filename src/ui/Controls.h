@@ -16,18 +16,40 @@ struct TColor {
 
 class TControl;
 
+// What an image control's picture is drawn with: GDI on Windows, a pixel buffer where a test
+// wants one. Coordinates are pixels of the picture, (0, 0) at its top left.
+class TCanvas {
+ public:
+  virtual ~TCanvas() = default;
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+  // Fills columns left..right-1 and rows top..bottom-1.
+  virtual void Fill(int left, int top, int right, int bottom, TColor color) = 0;
+  // Text with its top left at (x, y), without background, in the canvas's font.
+  virtual void Print(int x, int y, const std::string& text, TColor color) = 0;
+  // The colour at a point, as drawn (black outside the picture).
+  virtual TColor Pixel(int x, int y) const = 0;
+  // Drawing happens between Lock and Unlock; Unlock shows the picture at once.
+  virtual void Lock() = 0;
+  virtual void Unlock() = 0;
+};
+
 enum class TControlKind { Label, Panel, Button, Gauge, Slider, Image, LinkLabel };
 
 class TControlView {
  public:
   virtual ~TControlView() = default;
   virtual void Update(const TControl& control) = 0;
+  // The control is going away; the view lets go of it.
+  virtual void Released(const TControl&) {}
+  // The picture of an image control, when the binding has one.
+  virtual TCanvas* Canvas() { return nullptr; }
 };
 
 class TControl {
  public:
   TControl(TControlKind kind, std::string name) : Kind(kind), Name(std::move(name)) {}
-  virtual ~TControl() = default;
+  virtual ~TControl();
   TControl(const TControl&) = delete;
   TControl& operator=(const TControl&) = delete;
 
@@ -53,6 +75,17 @@ class TControl {
   TColor FontColor() const { return FontColor_; }
   void SetFontColor(TColor c);
 
+  // Design-time look, read by a binding whenever it mirrors the control.
+  bool Bold = false;
+  // Text centred horizontally and vertically.
+  bool Centered = false;
+  // A sunken frame around the control.
+  bool Framed = false;
+  // Underlined text; a link label is underlined whatever this says.
+  bool Underline = false;
+  // The hand cursor over the control; a link label always has it.
+  bool HandCursor = false;
+
   // Raised by the user; an enabled control only.
   std::function<void()> OnClick;
   std::function<void()> OnMouseUp;
@@ -61,6 +94,8 @@ class TControl {
 
   void Bind(TControlView* view);
   TControlView* View() const { return View_; }
+  // The picture of an image control; none while unbound or headless.
+  TCanvas* Canvas() const { return View_ ? View_->Canvas() : nullptr; }
 
  protected:
   void Changed();
@@ -94,6 +129,10 @@ class TRangeControl : public TControl {
   // Text shown on a gauge (empty: none).
   const std::string& Text() const { return Text_; }
   void SetText(const std::string& t);
+  // A gauge without text of its own shows its position in the range in percent ("50%").
+  bool ShowPercent = false;
+  // What a gauge shows on its bar: the text, the percent, or nothing.
+  std::string ShownText() const;
 
   std::function<void()> OnChange;
 

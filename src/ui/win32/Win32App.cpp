@@ -1,0 +1,109 @@
+#include "ui/win32/Win32App.h"
+
+namespace {
+
+const char* const MessageWindowClass = "TKestruneMessageWindow";
+constexpr UINT WM_RUN_POSTED = WM_APP + 0x101;
+
+UINT_PTR TimerId(TTimer& timer) {
+  return reinterpret_cast<UINT_PTR>(&timer);
+}
+
+}  // namespace
+
+TWin32App::TWin32App(HINSTANCE instance)
+    : Instance_(instance ? instance : GetModuleHandleA(nullptr)) {
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = WindowProc;
+  wc.hInstance = Instance_;
+  wc.lpszClassName = MessageWindowClass;
+  RegisterClassExA(&wc);  // fails harmlessly when a second app object registers it again
+  Window = CreateWindowExA(0, MessageWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           Instance_, nullptr);
+  SetWindowLongPtrA(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+TWin32App::~TWin32App() {
+  for (TTimer* t : std::set<TTimer*>(Timers)) t->Bind(nullptr);
+  if (Window) {
+    SetWindowLongPtrA(Window, GWLP_USERDATA, 0);
+    DestroyWindow(Window);
+  }
+}
+
+void TWin32App::Update(TTimer& timer) {
+  if (timer.Enabled() && timer.Interval() > 0) {
+    Timers.insert(&timer);
+    // Setting an existing id again re-arms it with the new interval.
+    SetTimer(Window, TimerId(timer), timer.Interval(), nullptr);
+  } else {
+    Detach(timer);
+  }
+}
+
+void TWin32App::Detach(TTimer& timer) {
+  if (Timers.erase(&timer)) KillTimer(Window, TimerId(timer));
+}
+
+void TWin32App::ProcessMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      // Leave the quit for the loop that owns it.
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  RunPosted();
+}
+
+void TWin32App::Sleep(uint32_t ms) {
+  ::Sleep(ms);
+}
+
+void TWin32App::Post(std::function<void()> work) {
+  std::lock_guard<std::mutex> g(PostLock);
+  Posted.push_back(std::move(work));
+  if (!WakePending) WakePending = PostMessageA(Window, WM_RUN_POSTED, 0, 0) != 0;
+}
+
+void TWin32App::RunPosted() {
+  std::deque<std::function<void()>> work;
+  {
+    std::lock_guard<std::mutex> g(PostLock);
+    work.swap(Posted);
+    WakePending = false;
+  }
+  for (auto& w : work) w();
+}
+
+int TWin32App::Run() {
+  MSG msg;
+  BOOL got;
+  while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  RunPosted();
+  return got == 0 ? static_cast<int>(msg.wParam) : 1;
+}
+
+LRESULT CALLBACK TWin32App::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto* app = reinterpret_cast<TWin32App*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (app) {
+    if (msg == WM_RUN_POSTED) {
+      app->RunPosted();
+      return 0;
+    }
+    if (msg == WM_TIMER) {
+      // A timer killed while its message was queued must not fire.
+      auto* timer = reinterpret_cast<TTimer*>(wParam);
+      if (app->Timers.count(timer)) timer->Fire();
+      return 0;
+    }
+  }
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
