@@ -1,8 +1,21 @@
 #include "dsp/FSilence.h"
 
-#include <cmath>
+#include <algorithm>
 
-#include "dsp/Level.h"
+#include "wave/WaveFormat.h"
+
+namespace {
+
+// Largest magnitude over the first size div 2 samples, both channels alike.
+int32_t SamplePeak(const int16_t* data, int32_t size) {
+  int32_t peak = 0;
+  if (!data) return peak;
+  const int32_t samples = size > 0 ? size / 2 : 0;
+  for (int32_t i = 0; i < samples; ++i) peak = std::max(peak, SampleMagnitude(data[i]));
+  return peak;
+}
+
+}  // namespace
 
 void TSilence::Arm(uint8_t mode, double seconds, double level) {
   if (!(seconds > 0)) {
@@ -24,7 +37,7 @@ void TSilence::Feed(const int16_t* data, int32_t size, int32_t rate) {
     Counter_.store(0);
     return;
   }
-  const double level = PeakToDB(SamplePeak(data, size));
+  const double level = PeakLevel(SamplePeak(data, size));
   LastLevel_.store(level);
   // Nothing to count without a duration (bad rate, empty block).
   if (rate <= 0 || size <= 0 || !data) return;

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "dsp/FSilence.h"
-#include "dsp/Level.h"
+#include "wave/WaveFormat.h"
 
 namespace {
 
@@ -86,7 +86,7 @@ TEST_F(SilenceTest, CounterNeverGoesBelowZero) {
 
 TEST_F(SilenceTest, BlockExactlyAtTheThresholdCountsAgainstTheSoughtCondition) {
   const std::vector<int16_t> b = {1000, -1001, 0, 0};
-  const double at = PeakToDB(1000);
+  const double at = PeakLevel(1000);
   Det.Arm(1, 1, at);
   Det.Feed(b.data(), 8, Rate);
   EXPECT_EQ(Det.LastLevel(), at);
@@ -95,10 +95,10 @@ TEST_F(SilenceTest, BlockExactlyAtTheThresholdCountsAgainstTheSoughtCondition) {
   Det.Feed(b.data(), 8, Rate);
   EXPECT_EQ(Det.Counter(), 0);
   // One step louder is sound, one step quieter is silence.
-  Det.Arm(2, 1, PeakToDB(999));
+  Det.Arm(2, 1, PeakLevel(999));
   Det.Feed(b.data(), 8, Rate);
   EXPECT_GT(Det.Counter(), 0);
-  Det.Arm(1, 1, PeakToDB(1001));
+  Det.Arm(1, 1, PeakLevel(1001));
   Det.Feed(b.data(), 8, Rate);
   EXPECT_GT(Det.Counter(), 0);
 }
@@ -135,22 +135,18 @@ TEST_F(SilenceTest, BadBlocksAreMeasuredButNotCounted) {
   // An odd size looks at whole samples only; the half sample is not read.
   const std::vector<int16_t> odd = {5, 30000};
   Det.Feed(odd.data(), 3, Rate);
-  EXPECT_EQ(Det.LastLevel(), PeakToDB(5));
+  EXPECT_EQ(Det.LastLevel(), PeakLevel(5));
 }
 
-TEST(Level, PeaksAndDecibels) {
-  EXPECT_EQ(PeakToDB(0), -90.3);
-  EXPECT_NEAR(PeakToDB(32767), -0.000265, 1e-5);
-  EXPECT_NEAR(PeakToDB(16384), -6.0206, 1e-4);
-  EXPECT_EQ(SampleMagnitude(-32768), 32767);
-  EXPECT_EQ(SampleMagnitude(-1), 0);
-
-  const std::vector<int16_t> frames = {-32768, 5, 100, -200, 7, 9, 12345};
-  const TFramePeak p = FramePeak(frames.data(), 14);  // three whole frames and half of one
-  EXPECT_EQ(p.Left, 32767);
-  EXPECT_EQ(p.Right, 199);
-  EXPECT_EQ(FramePeak(frames.data(), 0).Left, 0);
-  EXPECT_EQ(SamplePeak(frames.data(), 14), 32767);
+TEST_F(SilenceTest, LevelsOfSilenceAndFullScale) {
+  Det.Arm(1, 1, -36);
+  const std::vector<int16_t> zeros(8, 0);
+  Det.Feed(zeros.data(), 16, Rate);
+  EXPECT_EQ(Det.LastLevel(), -90.3);
+  const std::vector<int16_t> full = {0, 0, 0, -32768};
+  Det.Feed(full.data(), 8, Rate);
+  EXPECT_LT(Det.LastLevel(), 0);
+  EXPECT_GT(Det.LastLevel(), -0.001);
 }
 
 }  // namespace
