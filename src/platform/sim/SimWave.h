@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "util/Clock.h"
@@ -45,11 +46,21 @@ enum class TSimCall {
 };
 
 struct TSimDeviceSpec {
+  static constexpr uint32_t AllFormats = 0x000FFFFF;  // every standard-format bit
+
+  TSimDeviceSpec(std::string name = {}, uint32_t formats = AllFormats, double ratePpm = 0,
+                 uint32_t latencyMs = 0, std::vector<uint32_t> rates = {})
+      : Name(std::move(name)),
+        Formats(formats),
+        RatePpm(ratePpm),
+        LatencyMs(latencyMs),
+        Rates(std::move(rates)) {}
+
   std::string Name;
-  uint32_t Formats = 0x000FFFFF;  // every standard-format bit
-  double RatePpm = 0;             // the device clock's error: +100 runs 100 ppm fast
-  uint32_t LatencyMs = 0;         // from a block finishing to its done callback
-  std::vector<uint32_t> Rates;    // accepted sample rates; empty accepts 8000..192000
+  uint32_t Formats;
+  double RatePpm;  // the device clock's error: +100 runs 100 ppm fast
+  uint32_t LatencyMs;  // from a block finishing to its done callback
+  std::vector<uint32_t> Rates;  // accepted sample rates; empty accepts 8000..192000
 };
 
 enum class TSimSignalKind { Silence, Sine, Samples };
@@ -57,11 +68,28 @@ enum class TSimSignalKind { Silence, Sine, Samples };
 // What a simulated input records: the same value on every channel of a frame for a sine;
 // Samples are interleaved frames in the device's channel count.
 struct TSimSignal {
+  static TSimSignal Silence() { return {}; }
+  static TSimSignal Sine(double frequency, double amplitude) {
+    TSimSignal s;
+    s.Kind = TSimSignalKind::Sine;
+    s.Frequency = frequency;
+    s.Amplitude = amplitude;
+    return s;
+  }
+  // Without loop, silence follows the samples.
+  static TSimSignal FromSamples(std::vector<int16_t> samples, bool loop = true) {
+    TSimSignal s;
+    s.Kind = TSimSignalKind::Samples;
+    s.Samples = std::move(samples);
+    s.Loop = loop;
+    return s;
+  }
+
   TSimSignalKind Kind = TSimSignalKind::Silence;
   double Frequency = 1000.0;  // Hz
-  double Amplitude = 0.0;     // peak, in sample units
+  double Amplitude = 0.0;  // peak, in sample units
   std::vector<int16_t> Samples;
-  bool Loop = true;  // without it, silence follows the samples
+  bool Loop = true;
 };
 
 struct TSimInputStats {
