@@ -82,11 +82,13 @@ TOV_Kestrune::~TOV_Kestrune() {
 }
 
 std::vector<TControl*> TOV_Kestrune::FormControls() {
-  return {&PanDST,     &ImgDST, &InVolume, &StabLevel, &GBuffer, &sVolume,   &LVolume,  &PanSRC,
-          &ImgSrc, &SBSettings, &SBPlay,   &SBStop,    &LabStatus, &LShowLink};
+  return {&PanDST, &ImgDST, &InVolume,   &StabLevel, &GBuffer, &sVolume,   &LVolume,
+          &PanSRC, &ImgSrc, &SBSettings, &SBPlay,    &SBStop,  &LabStatus, &LShowLink};
 }
 
-std::vector<TTimer*> TOV_Kestrune::FormTimers() { return {&TimerWork, &Fader.Timer}; }
+std::vector<TTimer*> TOV_Kestrune::FormTimers() {
+  return {&TimerWork, &Fader.Timer};
+}
 
 void TOV_Kestrune::FormCreate() {
   Running = false;
@@ -178,7 +180,9 @@ void TOV_Kestrune::OnRestore() {
   S.Window.BringToFront();
 }
 
-void TOV_Kestrune::TrayIconDblClick() { S.Window.BringToFront(); }
+void TOV_Kestrune::TrayIconDblClick() {
+  S.Window.BringToFront();
+}
 
 void TOV_Kestrune::SetStatus(const std::string& text, TColor color) {
   LabStatus.SetFontColor(color);
@@ -198,13 +202,17 @@ void TOV_Kestrune::ShowButtons() {
   InVolume.SetEnabled(manual);
 }
 
-void TOV_Kestrune::FadeIn() { Fader.FadeTo(100, Setting.FadeIn); }
+void TOV_Kestrune::FadeIn() {
+  Fader.FadeTo(100, Setting.FadeIn);
+}
 
 void TOV_Kestrune::Notify(uint16_t code) {
   if (S.Notifier) S.Notifier->Notify(code);
 }
 
-std::string TOV_Kestrune::RateText() const { return std::to_string(Capture.SampleRate); }
+std::string TOV_Kestrune::RateText() const {
+  return std::to_string(Capture.SampleRate);
+}
 
 void TOV_Kestrune::RunPlay(bool fade) {
   if (Stopping) {
@@ -231,10 +239,10 @@ void TOV_Kestrune::RunPlay(bool fade) {
 void TOV_Kestrune::RunPlayTick() {
   const auto now = static_cast<int64_t>(S.Clock.TickCount64());
   if (TryPlay()) {
+    // The devices are open; "Online" waits until audio has gone through both of them.
     SetPolling(false);
-    SetStatus("Online", ColorGreen);
-    Notify(CodeOnline);
-    if (FadeInOnStart) FadeIn();
+    AwaitingFlow = true;
+    SetStatus("WAIT", ColorRed);
   } else if (now > WaitDeadline && WaitDeadline > 0) {
     WaitDeadline = 0;
     SetStatus("OFFLINE", ColorRed);
@@ -242,6 +250,13 @@ void TOV_Kestrune::RunPlayTick() {
   } else {
     SetStatus("WAIT", ColorRed);
   }
+}
+
+void TOV_Kestrune::ComeOnline() {
+  AwaitingFlow = false;
+  SetStatus("Online", ColorGreen);
+  Notify(CodeOnline);
+  if (FadeInOnStart) FadeIn();
 }
 
 bool TOV_Kestrune::TryPlay() {
@@ -302,8 +317,10 @@ void TOV_Kestrune::StartRelayThread() {
   LastOutputTick = now;
   LastReadyBytes = 0;
   StallReported = false;
-  RelayThread = std::make_unique<TTimerThread>(S.RelayHost,
-                                               [this](TTimerThread& t) { RelayPassOf(t); });
+  InputFlowing = false;
+  OutputFlowing = false;
+  RelayThread =
+      std::make_unique<TTimerThread>(S.RelayHost, [this](TTimerThread& t) { RelayPassOf(t); });
 }
 
 bool TOV_Kestrune::StartDestination(int position) {
@@ -341,6 +358,7 @@ void TOV_Kestrune::Stop() {
   Capture.Close();
   Player.Close();
   Stopping = false;
+  AwaitingFlow = false;
   S.Tray.SetAnimate(false);
   ShowButtons();
   SetStatus("STOP", ColorGrey);
@@ -368,9 +386,18 @@ void TOV_Kestrune::FinishAndStop(double value) {
 
 void TOV_Kestrune::WaveError() {
   if (!Running && !Stopping) return;  // the session ended before the error reached us
+  // A session that never came online keeps its deadline, so a device that opens but never
+  // delivers still ends in "OFFLINE".
+  const bool neverOnline = AwaitingFlow;
+  const int64_t deadline = WaitDeadline;
   Stop();
   Running = false;
+  // The new session fades in from silence rather than starting at full volume.
+  Fader.SetValue(0);
+  SetInsideVolume(0);
   RunPlay(true);
+  if (neverOnline) WaitDeadline = deadline;
+  SetStatus("WAIT", ColorRed);
 }
 
 void TOV_Kestrune::ReportDeviceError() {
@@ -399,6 +426,17 @@ void TOV_Kestrune::SilenceStep() {
 
 void TOV_Kestrune::ShowLevel() {
   const auto now = static_cast<int64_t>(S.Clock.TickCount64());
+  if (AwaitingFlow) {
+    // The silence step starts one tick after the session came online.
+    if (InputFlowing && OutputFlowing) {
+      ComeOnline();
+    } else if (now > WaitDeadline && WaitDeadline > 0) {
+      WaitDeadline = 0;
+      SetStatus("OFFLINE", ColorRed);
+      Notify(CodeOffline);
+    }
+    return;
+  }
   if (now > NextLinkTime) {
     LinkIndex = LinkIndex + 1 >= 3 ? 0 : LinkIndex + 1;
     LShowLink.SetCaption(LinkTexts[LinkIndex]);
@@ -463,6 +501,7 @@ void TOV_Kestrune::RelayPassOf(TTimerThread& thread) {
 
 void TOV_Kestrune::WSCHaveData(const int16_t* data, int32_t size) {
   LastInputTick = S.Clock.TickCount64();
+  InputFlowing = true;
   if (Silence) Silence->Feed(data, size, Player.SampleRate);
   const int32_t send = Setting.Send;
   if (send == 0 && S.Stream) S.Stream->AddSendData(data, size, Capture.SampleRate);
@@ -482,13 +521,15 @@ void TOV_Kestrune::WSPHavePlayback(const int16_t* data, int32_t size) {
 
 void TOV_Kestrune::WSPHaveData(const int16_t* data, int32_t size) {
   LastOutputTick = S.Clock.TickCount64();
+  OutputFlowing = true;
   if (Setting.Send == 3 && S.Stream) S.Stream->AddSendData(data, size, Player.SampleRate);
 }
 
 void TOV_Kestrune::SetInsideVolume(int32_t v) {
   v = std::clamp(v, 0, 100);
   InVolume.SetValue(v);
-  Player.SetVolume(static_cast<int32_t>(std::trunc(v * static_cast<double>(sVolume.Value()) / 100)));
+  Player.SetVolume(
+      static_cast<int32_t>(std::trunc(v * static_cast<double>(sVolume.Value()) / 100)));
 }
 
 void TOV_Kestrune::sVolumeChange() {
@@ -503,6 +544,10 @@ void TOV_Kestrune::InVolumeMouseUp() {
     FadeIn();
 }
 
-void TOV_Kestrune::FaderTimer(double value) { SetInsideVolume(static_cast<int32_t>(value)); }
+void TOV_Kestrune::FaderTimer(double value) {
+  SetInsideVolume(static_cast<int32_t>(value));
+}
 
-void TOV_Kestrune::FaderFinish(double value) { SetInsideVolume(static_cast<int32_t>(value)); }
+void TOV_Kestrune::FaderFinish(double value) {
+  SetInsideVolume(static_cast<int32_t>(value));
+}

@@ -138,12 +138,15 @@ class TOV_Kestrune : public TFormHandler {
   bool Polling = false;
   // A stop fade is running; its finish ends the session.
   bool Stopping = false;
+  // The devices are open but audio has not yet gone through both.
+  bool AwaitingFlow = false;
 
  private:
   void SetStatus(const std::string& text, TColor color);
   void SetPolling(bool polling);
   void ShowButtons();
   void FadeIn();
+  void ComeOnline();
   void Notify(uint16_t code);
   std::string RateText() const;
   // Brings a device error to the main thread; errors that come before it is handled fold in.
@@ -158,4 +161,6 @@ class TOV_Kestrune : public TFormHandler {
   std::atomic<uint64_t> LastOutputTick{0};
   std::atomic<uint32_t> LastReadyBytes{0};
   std::atomic<bool> StallReported{false};
+  std::atomic<bool> InputFlowing{false};
+  std::atomic<bool> OutputFlowing{false};
 };

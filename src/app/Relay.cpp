@@ -39,4 +39,6 @@ TTimerThread::TTimerThread(TRelayHost& host, std::function<void(TTimerThread&)> 
   Worker = host.StartWorker([this, pass = std::move(pass)] { pass(*this); });
 }
 
-TTimerThread::~TTimerThread() { Worker.reset(); }
+TTimerThread::~TTimerThread() {
+  Worker.reset();
+}

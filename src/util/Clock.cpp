@@ -51,7 +51,9 @@ TClock& SystemClock() {
   return clock;
 }
 
-uint64_t TickCount64() { return SystemClock().TickCount64(); }
+uint64_t TickCount64() {
+  return SystemClock().TickCount64();
+}
 
 uint64_t TManualClock::TickCount64() {
   std::lock_guard<std::mutex> g(Lock);

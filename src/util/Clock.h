@@ -13,7 +13,8 @@ class TClock {
   virtual double WallNow() = 0;
 };
 
-// The platform's clocks: GetTickCount64 and the local time on Windows, steady/system clock elsewhere.
+// The platform's clocks: GetTickCount64 and the local time on Windows, steady/system clock
+// elsewhere.
 TClock& SystemClock();
 
 // Shorthand for SystemClock().TickCount64().

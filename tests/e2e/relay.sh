@@ -1,0 +1,76 @@
+# The relay end to end: a tone played into the input comes out of the output at the set volume;
+# unplugging the input shows "WAIT" and plugging it back brings "Online" again; a stop with a
+# fade-out ends in "STOP".
+source "$(dirname "$0")/lib/app.sh"
+
+tone_pid=""
+cleanup() {
+  [ -n "$tone_pid" ] && kill "$tone_pid" 2>/dev/null
+  stop_all
+}
+trap cleanup EXIT
+
+start_tone() {
+  (while pacat --device=test_src "$TESTENV_DIR/tone1k.wav" 2>/dev/null; do :; done) &
+  tone_pid=$!
+}
+
+sox -q -n -r 44100 -c 2 -b 16 "$TESTENV_DIR/tone1k.wav" synth 5 sine 1000 vol 0.1
+start_tone
+
+a=$(app_dir)
+cat >"$a/Kestrune.ini" <<'INI'
+[Setting]
+Source=Monitor of TestSource
+Destination=RelayOut
+Buffer=100
+Volume=150
+Auto=1
+FadeIn=0.5
+FadeOut=2
+SilenceTime=0
+INI
+(cd "$a" && wine Kestrune.exe) &
+wait_status Online 30000
+echo "ok online"
+sleep 2  # fade-in done, stabilizer settled
+
+timeout 3 parec --device=test_src.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/in.raw" &
+timeout 3 parec --device=relay_out.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/out.raw" || true
+wait || true
+in_db=$(rms_db "$TESTENV_DIR/in.raw")
+out_db=$(rms_db "$TESTENV_DIR/out.raw")
+gain=$(awk -v a="$out_db" -v b="$in_db" 'BEGIN { printf "%.2f", a - b }')
+echo "measured input $in_db dBFS, output $out_db dBFS, gain $gain dB (volume 150: +3.52 dB)"
+awk -v g="$gain" 'BEGIN { exit !(g > 3.0 && g < 4.0) }' || fail "gain $gain dB"
+echo "ok gain"
+
+# Unplug the input: the relay notices that nothing comes and waits for the device.
+kill "$tone_pid" 2>/dev/null || true
+tone_pid=""
+pactl unload-module "$(testenv_sink_module test_src)"
+wait_status WAIT 6000
+echo "ok unplugged input shows WAIT"
+sleep 2
+[ "$(probe windows | wc -l)" -eq 1 ] || fail "the program ended"
+
+pactl load-module module-null-sink sink_name=test_src sink_properties=device.description=TestSource >/dev/null
+start_tone
+t0=$(date +%s%N)
+wait_status Online 10000
+t1=$(date +%s%N)
+back_ms=$(((t1 - t0) / 1000000))
+echo "measured back online $back_ms ms after the input returned"
+[ "$back_ms" -le 2500 ] || fail "took $back_ms ms to come back"
+echo "ok replugged input comes back online"
+
+# Stop with a 2 s fade-out.
+sleep 1
+t0=$(date +%s%N)
+probe click SBStop >/dev/null
+wait_status STOP 8000
+t1=$(date +%s%N)
+stop_ms=$(((t1 - t0) / 1000000))
+echo "measured stop took $stop_ms ms with FadeOut 2"
+[ "$stop_ms" -ge 1500 ] || fail "stopped after $stop_ms ms, before the fade ended"
+echo "ok stop with fade-out"

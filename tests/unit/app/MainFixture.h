@@ -1,0 +1,148 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/MainDaemon.h"
+#include "platform/sim/SimWave.h"
+#include "ui/Headless.h"
+
+// Recorders standing in for the window, its boxes, the tray, the peers and the stream.
+struct TRecordingWindow : TFormWindow {
+  std::string Caption;
+  int Minimizes = 0;
+  bool TaskbarButton = true;
+  int Closes = 0;
+  int BringToFronts = 0;
+  void SetCaption(const std::string& c) override { Caption = c; }
+  void PostMinimize() override { ++Minimizes; }
+  void ShowTaskbarButton(bool show) override { TaskbarButton = show; }
+  void BringToFront() override { ++BringToFronts; }
+  void Close() override { ++Closes; }
+  void RequestRealtimePriority() override {}
+};
+
+struct TRecordingDialogs : TDialogs {
+  bool Answer = false;
+  std::vector<std::string> Questions, Infos, Errors;
+  bool Confirm(const std::string& t) override {
+    Questions.push_back(t);
+    return Answer;
+  }
+  void Information(const std::string& t) override { Infos.push_back(t); }
+  void Error(const std::string& t) override { Errors.push_back(t); }
+};
+
+struct TRecordingTray : TTrayIcon {
+  std::string Hint;
+  bool IconVisible = false;
+  bool Animate = false;
+  void SetHint(const std::string& h) override { Hint = h; }
+  void SetIconVisible(bool v) override { IconVisible = v; }
+  void SetAnimate(bool a) override { Animate = a; }
+};
+
+// Runs no thread: the test calls the pass itself, so a "running" worker only marks the session.
+struct TManualRelayHost : TRelayHost {
+  int Running = 0;
+  struct TWorker : TRelayWorker {
+    explicit TWorker(int& running) : Count(running) { ++Count; }
+    ~TWorker() override { --Count; }
+    int& Count;
+  };
+  std::unique_ptr<TRelayWorker> StartWorker(std::function<void()>) override {
+    return std::make_unique<TWorker>(Running);
+  }
+};
+
+struct TMemoryProfile : TProfile {
+  std::map<std::string, std::string> Values;
+  std::string ReadString(const std::string& s, const std::string& k,
+                         const std::string& d) override {
+    auto it = Values.find(s + "/" + k);
+    return it == Values.end() ? d : it->second;
+  }
+  bool WriteString(const std::string& s, const std::string& k, const std::string& v) override {
+    Values[s + "/" + k] = v;
+    return true;
+  }
+  bool EraseSection(const std::string&) override { return true; }
+  void Set(const std::string& key, const std::string& value) { Values["Setting/" + key] = value; }
+};
+
+struct TRecordingNotifier : TPeerNotifier {
+  std::vector<uint16_t> Codes;
+  void Notify(uint16_t code) override { Codes.push_back(code); }
+};
+
+struct TRecordingStream : TStreamSink {
+  std::vector<std::vector<int16_t>> Blocks;
+  std::vector<int32_t> Rates;
+  void AddSendData(const int16_t* data, int32_t size, int32_t rate) override {
+    Blocks.emplace_back(data, data + size / 2);
+    Rates.push_back(rate);
+  }
+};
+
+// The main window on a manual clock, with a simulated "Line In" and "Speakers".
+class MainFixture : public ::testing::Test {
+ protected:
+  MainFixture() {
+    Input = Sim.AddInput(TSimDeviceSpec("Line In"));
+    Output = Sim.AddOutput(TSimDeviceSpec("Speakers"));
+    Sim.SetSignal(Input, TSimSignal::Sine(1000, 8000));
+    Ini.Set("Source", "Line In");
+    Ini.Set("Destination", "Speakers");
+  }
+
+  ~MainFixture() override {
+    if (Form) Form->FormClose();
+  }
+
+  void Create() {
+    Form = std::make_unique<TOV_Kestrune>(Services);
+    App.Attach(Form->TimerWork);
+    App.Attach(Form->Fader.Timer);
+    Form->FormCreate();
+  }
+
+  // Moves time in 10 ms steps: timers and posted work, the devices, then one relay pass.
+  void Run(uint64_t ms) {
+    for (uint64_t t = 0; t < ms; t += 10) {
+      App.Advance(10);
+      Sim.Advance(10);
+      Form->RelayPass();
+    }
+  }
+
+  // Runs until the status shows the text, for at most ms; returns the time it took.
+  uint64_t RunUntilStatus(const std::string& text, uint64_t ms) {
+    for (uint64_t t = 0; t <= ms; t += 10) {
+      if (Form->LabStatus.Caption() == text) return t;
+      Run(10);
+    }
+    ADD_FAILURE() << "status stayed '" << Form->LabStatus.Caption() << "', expected '" << text
+                  << "'";
+    return ms;
+  }
+
+  TManualClock Clock;
+  THeadlessApp App{Clock};
+  TSimWaveApi Sim{TSimTime::Manual};
+  TRecordingWindow Window;
+  TRecordingDialogs Dialogs;
+  TRecordingTray Tray;
+  TManualRelayHost RelayHost;
+  TMemoryProfile Ini;
+  TRecordingNotifier Notifier;
+  TRecordingStream Stream;
+  TMainServices Services{App, Clock,      Sim,       Window, Dialogs,   Tray,   RelayHost,
+                         Ini, "C:\\Apps", "1.0.1.5", '.',    &Notifier, &Stream};
+  std::unique_ptr<TOV_Kestrune> Form;
+  int32_t Input = 0;
+  int32_t Output = 0;
+};
