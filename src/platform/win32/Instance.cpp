@@ -117,11 +117,19 @@ struct TWindowSearch {
   HWND Found;
 };
 
+// Windows lists the hidden input-method windows it gives every GUI thread among the
+// top-level windows, usually ahead of the program's own; restoring them does nothing.
+bool IsInputMethodWindow(HWND window) {
+  char className[32] = {};
+  GetClassNameA(window, className, sizeof className);
+  return lstrcmpiA(className, "IME") == 0 || lstrcmpiA(className, "MSCTFIME UI") == 0;
+}
+
 BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<TWindowSearch*>(param);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner != search->ProcessId) return TRUE;
+  if (owner != search->ProcessId || IsInputMethodWindow(window)) return TRUE;
   search->Found = window;
   return FALSE;
 }

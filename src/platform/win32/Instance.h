@@ -6,5 +6,6 @@
 // That instance's window has then been restored and brought to the front.
 bool CheckOtherInstance();
 
-// The first top-level window owned by the process, or null.
+// The first top-level window owned by the process, or null. The system's input-method
+// windows are passed over.
 HWND FindProcessWindow(DWORD processId);

@@ -308,16 +308,24 @@ TEST(Instance, PathsLongerThan255CharactersStillMatch) {
   EXPECT_EQ(first.ExitCode(10000), RestoredExit);
 }
 
-TEST(Instance, FindProcessWindowFindsOnlyThatProcess) {
+TEST(Instance, FindProcessWindowPassesOverInputMethodWindows) {
   EXPECT_EQ(FindProcessWindow(0xFFFFFFF0), nullptr);
+  // Created last, the program's window comes first in the list; the input-method window is
+  // put above it, as the system does with its own.
+  WNDCLASSA imeClass{};
+  imeClass.lpfnWndProc = DefWindowProcA;
+  imeClass.hInstance = GetModuleHandleA(nullptr);
+  imeClass.lpszClassName = "MSCTFIME UI";
+  RegisterClassA(&imeClass);
   HWND window = CreateWindowExA(0, "STATIC", "probe", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                                 GetModuleHandleA(nullptr), nullptr);
+  HWND ime = CreateWindowExA(0, "MSCTFIME UI", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                             GetModuleHandleA(nullptr), nullptr);
   ASSERT_NE(window, nullptr);
-  HWND found = FindProcessWindow(GetCurrentProcessId());
-  ASSERT_NE(found, nullptr);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(found, &owner);
-  EXPECT_EQ(owner, GetCurrentProcessId());
+  ASSERT_NE(ime, nullptr);
+  SetWindowPos(ime, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  EXPECT_EQ(FindProcessWindow(GetCurrentProcessId()), window);
+  DestroyWindow(ime);
   DestroyWindow(window);
 }
 

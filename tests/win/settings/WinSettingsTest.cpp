@@ -291,17 +291,4 @@ TEST_F(WinAutostart, EnableNamesDisableRemovesUserValuesOnly) {
   EXPECT_FALSE(IsAutostart(Keys, Exe));
 }
 
-TEST_F(WinAutostart, RegistryKeyIsMoveOnly) {
-  TRegKey key;
-  ASSERT_EQ(TRegKey::Open(HKEY_CURRENT_USER, "Software", KEY_READ, key), ERROR_SUCCESS);
-  const HKEY handle = key.Get();
-  TRegKey moved(std::move(key));
-  EXPECT_FALSE(key);
-  EXPECT_EQ(moved.Get(), handle);
-  TRegKey missing;
-  EXPECT_NE(TRegKey::Open(HKEY_CURRENT_USER, "Software\\NoSuchKey\\Kestrune", KEY_READ, missing),
-            ERROR_SUCCESS);
-  EXPECT_FALSE(missing);
-}
-
 }  // namespace
