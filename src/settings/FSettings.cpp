@@ -27,8 +27,7 @@ class TReader {
     if (value.size() > MaxProfileString) value.resize(MaxProfileString);
     return value;
   }
-  int64_t Integer(const char* key, int32_t def) {
-    // Read as 64 bits so that a 16-bit field can clamp a value past its range.
+  int32_t Integer(const char* key, int32_t def) {
     return ParseProfileInt(String(SectionSetting, key, "")).value_or(def);
   }
   bool Boolean(const char* key, bool def) { return Integer(key, def ? 1 : 0) != 0; }
@@ -132,24 +131,24 @@ int32_t LoadSettings(TSetting& setting, TProfile& profile, const TSettingsContex
   setting = TSetting{};
   TReader in(profile, context.DecimalSeparator);
 
-  const int32_t loadedPID = static_cast<int32_t>(in.Integer("PID", 0));
+  const int32_t loadedPID = in.Integer("PID", 0);
   setting.Source = TrimText(in.String(SectionSetting, "Source", ""));
   setting.Destination = TrimText(in.String(SectionSetting, "Destination", ""));
-  setting.Buffer = static_cast<int32_t>(Clamp<int64_t>(in.Integer("Buffer", 100), 20, 4000));
-  setting.Volume = static_cast<int32_t>(in.Integer("Volume", 100));
+  setting.Buffer = Clamp(in.Integer("Buffer", 100), 20, 4000);
+  setting.Volume = in.Integer("Volume", 100);
   setting.ToTray = in.Boolean("ToTray", false);
   setting.SourceMode = in.Boolean("SourceMode", false);
-  setting.Blocksize = static_cast<int32_t>(in.Integer("Blocksize", 2));
-  setting.Freq = static_cast<int32_t>(in.Integer("Freq", 1));
+  setting.Blocksize = in.Integer("Blocksize", 2);
+  setting.Freq = in.Integer("Freq", 1);
   if (setting.Freq < 0 || setting.Freq > 6) setting.Freq = 1;
-  setting.Send = static_cast<int32_t>(Clamp<int64_t>(in.Integer("Send", 0), 0, 3));
+  setting.Send = Clamp(in.Integer("Send", 0), 0, 3);
   // The field is 16 bits wide; a hand-edited value past that range is pinned to its ends.
-  setting.Silence = static_cast<int16_t>(Clamp<int64_t>(in.Integer("Silence", -36),
+  setting.Silence = static_cast<int16_t>(Clamp<int32_t>(in.Integer("Silence", -36),
                                                         std::numeric_limits<int16_t>::min(),
                                                         std::numeric_limits<int16_t>::max()));
   setting.SilenceTime = in.Double("SilenceTime", 5.0);
   setting.RestoreTime = in.Double("RestoreTime", 5.0);
-  setting.Wait = static_cast<int32_t>(in.Integer("Wait", 10));
+  setting.Wait = in.Integer("Wait", 10);
   setting.Auto = in.Boolean("Auto", false);
   if (setting.SourceMode) setting.Auto = false;
   setting.FadeOut = in.Double("FadeOut", 0.0);
