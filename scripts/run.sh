@@ -22,7 +22,7 @@ trap 'kill ${tone_pid:-} 2>/dev/null || true; testenv_stop' EXIT
 
 app="$TESTENV_DIR/app"
 mkdir -p "$app"
-cp build/win64/Kestrune.exe build/win64/tools/kestrune-probe.exe "$app/"
+cp build/win64/Kestrune.exe build/win64/tools/probe/kestrune-probe.exe "$app/"
 cat >"$app/Kestrune.ini" <<'INI'
 [Setting]
 Source=Monitor of TestSource

@@ -468,8 +468,10 @@ void TOV_Kestrune::CheckStalls(uint64_t now) {
   if (StallReported) return;
   // An empty output queue owes nothing; a device that keeps a queue and never finishes has stopped.
   if (Player.QueuedTime <= 0) LastOutputTick = now;
+  // The handlers may have stamped a tick later than the pass's own reading.
+  const auto silentFor = [now](uint64_t last) { return now > last ? now - last : 0; };
   const uint64_t limit = StallLimitMs();
-  if (now - LastInputTick > limit || now - LastOutputTick > limit) {
+  if (silentFor(LastInputTick) > limit || silentFor(LastOutputTick) > limit) {
     StallReported = true;
     ReportDeviceError();
   }

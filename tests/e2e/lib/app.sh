@@ -14,12 +14,12 @@ fail() {
 app_dir() {
   local d
   d=$(mktemp -d "$TESTENV_DIR/app.XXXXXX")
-  cp "$KESTRUNE_BUILD/Kestrune.exe" "$KESTRUNE_BUILD/tools/kestrune-probe.exe" "$d/"
+  cp "$KESTRUNE_BUILD/Kestrune.exe" "$KESTRUNE_BUILD/tools/probe/kestrune-probe.exe" "$d/"
   echo "$d"
 }
 
 probe() {
-  wine "$KESTRUNE_BUILD/tools/kestrune-probe.exe" "$@" 2>/dev/null | tr -d '\r'
+  wine "$KESTRUNE_BUILD/tools/probe/kestrune-probe.exe" "$@" 2>/dev/null | tr -d '\r'
 }
 
 # Waits until the status label shows a text; fails the test after the timeout (ms).

@@ -1,0 +1,56 @@
+// The program's entry: refuses a second instance of the same executable, then builds the main
+// window on the platform's services and runs the message loop until it closes.
+
+#include <windows.h>
+
+#include "app/MainDaemon.h"
+#include "platform/win32/ExePath.h"
+#include "platform/win32/Instance.h"
+#include "platform/win32/Profile.h"
+#include "platform/win32/VersionInfo.h"
+#include "platform/win32/WinmmApi.h"
+#include "ui/win32/Win32App.h"
+#include "ui/win32/Win32Form.h"
+
+namespace {
+
+TThreadRelayHost::THooks RelayHooks() {
+  TThreadRelayHost::THooks hooks;
+  hooks.RaiseThreadPriority = [] {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+  };
+  // 10 ms sleeps last 10 ms only with a 1 ms timer resolution.
+  hooks.BeginTimerResolution = [] { timeBeginPeriod(1); };
+  hooks.EndTimerResolution = [] { timeEndPeriod(1); };
+  return hooks;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+  TWin32App app(instance);
+  if (CheckOtherInstance()) return 0;
+
+  const std::string exePath = ExecutablePath();
+  TWinmmApi wave;
+  TWinProfile ini(IniPathOf(exePath));
+  TThreadRelayHost relayHost(RelayHooks());
+  TrpVersionInfo version;
+  TWin32Form window(app);
+  TMainServices services{app,
+                         SystemClock(),
+                         wave,
+                         window,
+                         window,
+                         window,
+                         relayHost,
+                         ini,
+                         ExeDirOf(exePath),
+                         version.FileVersion,
+                         LocaleDecimalSeparator(),
+                         nullptr,
+                         nullptr};
+  TOV_Kestrune form(services);
+  if (!window.Create(form, showCommand)) return 1;
+  return app.Run();
+}
