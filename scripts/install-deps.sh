@@ -11,7 +11,7 @@ packages=(
   wine wine64
   xvfb xauth x11-utils imagemagick
   pulseaudio pulseaudio-utils sox
-  procps
+  procps python3
 )
 
 missing=()
