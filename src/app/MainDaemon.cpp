@@ -67,6 +67,7 @@ TOV_Kestrune::TOV_Kestrune(TMainServices& services)
   LabStatus.SetHint("Status");
   LShowLink.SetBounds(120, 204, 196, 16);
 
+  SBSettings.OnClick = [this] { SBSettingsClick(); };
   SBPlay.OnClick = [this] { SBPlayClick(); };
   SBStop.OnClick = [this] { SBStopClick(); };
   sVolume.OnChange = [this] { sVolumeChange(); };
@@ -124,6 +125,7 @@ void TOV_Kestrune::FormCreate() {
 
   // Applying the settings.
   Setting.Blocksize = std::clamp(Setting.Blocksize, 0, 3);
+  SBSettings.SetEnabled(static_cast<bool>(ShowSettingsDialog));
   SBPlay.SetEnabled(!Setting.SourceMode);
   SBStop.SetEnabled(!Setting.SourceMode);
   SBPlay.SetVisible(!Setting.SourceMode);
@@ -182,6 +184,36 @@ void TOV_Kestrune::OnRestore() {
 
 void TOV_Kestrune::TrayIconDblClick() {
   S.Window.BringToFront();
+}
+
+void TOV_Kestrune::SBSettingsClick() {
+  if (ShowSettingsDialog && ShowSettingsDialog()) SettingsAccepted();
+  sVolume.SetValue(Setting.Volume);
+}
+
+bool TOV_Kestrune::CheckNeedRestart() {
+  const bool need =
+      (Player.Active && FindName(OutputNames, Setting.Destination) != Player.DeviceIndex) ||
+      (Capture.Active && FindName(InputNames, Setting.Source) != Capture.DeviceIndex) ||
+      (Capture.Active && RateOf(Setting.Freq) != Capture.SampleRate);
+  if (need)
+    S.Dialogs.Information("For apply of the new settings it is necessary to restart player");
+  return need;
+}
+
+void TOV_Kestrune::SettingsAccepted() {
+  CheckNeedRestart();
+  GBuffer.SetMax(2 * Setting.Buffer);
+  if (Player.Active) Player.BufferTime = Setting.Buffer / 1000.0;
+  if (Capture.Active) {
+    // Blocks already queued keep their size; the next ones take the new one.
+    SizeCapture();
+  }
+}
+
+void TOV_Kestrune::SizeCapture() {
+  Capture.BlockSize = CaptureBlockSize(Capture.SampleRate, std::clamp(Setting.Blocksize, 0, 3));
+  Capture.SetBufferSize(Player.SecondsToBytes(1.5 * Player.BufferTime));
 }
 
 void TOV_Kestrune::SetStatus(const std::string& text, TColor color) {
@@ -338,8 +370,7 @@ bool TOV_Kestrune::StartSource(int position) {
   PanSRC.SetCaption("Input: " + Capture.GetDeviceName(position));
   Capture.SelectDevice(position);
   Capture.SampleRate = RateOf(Setting.Freq);
-  Capture.BlockSize = (Capture.SampleRate / 200) * 4 * (std::clamp(Setting.Blocksize, 0, 3) + 1);
-  Capture.SetBufferSize(Player.SecondsToBytes(1.5 * Player.BufferTime));
+  SizeCapture();
   if (Capture.Open() != 0) {
     // The start call may fail with the device open; nothing of it may stay behind.
     Capture.Close();

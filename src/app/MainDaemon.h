@@ -60,6 +60,14 @@ class TOV_Kestrune : public TFormHandler {
   std::vector<TControl*> FormControls() override;
   std::vector<TTimer*> FormTimers() override;
 
+  // The settings button: the dialog, then what its OK changes on the running devices.
+  void SBSettingsClick();
+  bool CheckNeedRestart();
+  void SettingsAccepted();
+  // Shows the settings dialog modally; true when it closed with OK. The button is disabled while
+  // no dialog is installed.
+  std::function<bool()> ShowSettingsDialog;
+
   // Session control.
   void SBPlayClick() { RunPlay(true); }
   void SBStopClick() { StopPlay(true); }
@@ -147,6 +155,8 @@ class TOV_Kestrune : public TFormHandler {
   void ShowButtons();
   void FadeIn();
   void ComeOnline();
+  // Block size and queued block count of the capture from the settings and the player's buffer.
+  void SizeCapture();
   void Notify(uint16_t code);
   std::string RateText() const;
   // Brings a device error to the main thread; errors that come before it is handled fold in.

@@ -257,3 +257,42 @@ TEST_F(MainFixture, DeviceThatOpensButNeverDeliversEndsOfflineNotOnline) {
   EXPECT_EQ(Count(Notifier.Codes, CodeOnline), 0u);
   EXPECT_EQ(Count(Notifier.Codes, CodeOffline), 1u);
 }
+
+TEST_F(MainFixture, SettingsOkResizesTheRunningDevicesAndAsksForARestartOnlyWhenNeeded) {
+  Ini.Set("Auto", "1");
+  Create();
+  EXPECT_FALSE(Form->SBSettings.Enabled()) << "no dialog installed";
+  RunUntilStatus("Online", 400);
+  int shown = 0;
+  Form->ShowSettingsDialog = [&] {
+    ++shown;
+    Form->Setting.Buffer = 40;
+    Form->Setting.Blocksize = 0;
+    Form->Setting.Volume = 120;
+    return true;
+  };
+  Form->SBSettings.SetEnabled(true);
+  Form->SBSettings.Click();
+  EXPECT_EQ(shown, 1);
+  EXPECT_TRUE(Dialogs.Infos.empty()) << "same devices and rate: nothing to restart";
+  EXPECT_DOUBLE_EQ(Form->Player.BufferTime, 0.04);
+  EXPECT_EQ(Form->Capture.BlockSize, 880);
+  EXPECT_EQ(Form->GBuffer.Max(), 80);
+  EXPECT_EQ(Form->sVolume.Value(), 120);
+  Run(2000);
+  EXPECT_EQ(Form->LabStatus.Caption(), "Online");
+
+  Form->ShowSettingsDialog = [&] {
+    Form->Setting.Freq = 2;
+    Form->Setting.Volume = 90;
+    return false;
+  };
+  Form->SBSettings.Click();
+  EXPECT_TRUE(Dialogs.Infos.empty()) << "Cancel applies nothing";
+  EXPECT_EQ(Form->sVolume.Value(), 90) << "the slider takes the setting either way";
+  Form->ShowSettingsDialog = [] { return true; };
+  Form->SBSettings.Click();
+  ASSERT_EQ(Dialogs.Infos.size(), 1u);
+  EXPECT_EQ(Dialogs.Infos[0], "For apply of the new settings it is necessary to restart player");
+  EXPECT_EQ(Form->Capture.SampleRate, 44100) << "the session goes on with the old rate";
+}
