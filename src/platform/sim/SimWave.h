@@ -58,8 +58,8 @@ struct TSimDeviceSpec {
 
   std::string Name;
   uint32_t Formats;
-  double RatePpm;  // the device clock's error: +100 runs 100 ppm fast
-  uint32_t LatencyMs;  // from a block finishing to its done callback
+  double RatePpm;               // the device clock's error: +100 runs 100 ppm fast
+  uint32_t LatencyMs;           // from a block finishing to its done callback
   std::vector<uint32_t> Rates;  // accepted sample rates; empty accepts 8000..192000
 };
 
@@ -87,7 +87,7 @@ struct TSimSignal {
 
   TSimSignalKind Kind = TSimSignalKind::Silence;
   double Frequency = 1000.0;  // Hz
-  double Amplitude = 0.0;  // peak, in sample units
+  double Amplitude = 0.0;     // peak, in sample units
   std::vector<int16_t> Samples;
   bool Loop = true;
 };
