@@ -219,6 +219,7 @@ struct TOptions {
   std::string Plot;
   TCase PlotCase{44100, 1000, 0};
   double PlotMinutes = 10;
+  std::optional<double> PlotStart;
 };
 
 int32_t BlocksizeOf(const std::string& name) {
@@ -239,7 +240,8 @@ void Usage() {
   std::fprintf(stderr,
                "usage: drift [--hours H] [--rates 44100,48000] [--ppm 0,20,-20,...]\n"
                "             [--blocks Small,Large] [--settle S] [--entry S] [--threads N]\n"
-               "             [--plot FILE.png] [--plot-case RATE:PPM:BLOCK] [--plot-minutes M]\n");
+               "             [--plot FILE.png] [--plot-case RATE:PPM:BLOCK] [--plot-minutes M]\n"
+               "             [--plot-start MS_FROM_TARGET]\n");
 }
 
 bool ParseOptions(int argc, char** argv, TOptions& o) {
@@ -271,6 +273,8 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
         o.Threads = std::max(1, std::stoi(v));
       } else if (a == "--plot") {
         o.Plot = v;
+      } else if (a == "--plot-start") {
+        o.PlotStart = std::stod(v) / 1000;
       } else if (a == "--plot-minutes") {
         o.PlotMinutes = std::stod(v);
       } else if (a == "--plot-case") {
@@ -387,7 +391,7 @@ int main(int argc, char** argv) {
   std::vector<std::thread> threads;
   for (int t = 0; t < o.Threads; ++t) threads.emplace_back(worker);
   if (!o.Plot.empty()) {
-    const TRunResult p = Run({o.PlotCase, o.PlotMinutes * 60, 0, std::nullopt, o.PlotMinutes * 60});
+    const TRunResult p = Run({o.PlotCase, o.PlotMinutes * 60, 0, o.PlotStart, o.PlotMinutes * 60});
     if (!Plot(o.Plot, p.Trace, o.PlotMinutes))
       std::fprintf(stderr, "drift: cannot write %s\n", o.Plot.c_str());
   }

@@ -42,21 +42,79 @@ void PutChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uin
   PutBE32(out, Crc32(out.data() + start, out.size() - start));
 }
 
-// A zlib stream of stored deflate blocks (at most 65535 bytes each).
-std::vector<uint8_t> ZlibStored(const std::vector<uint8_t>& raw) {
+// Deflate's bit stream: values go in least significant bit first, Huffman codes most
+// significant bit first.
+class TBitWriter {
+ public:
+  explicit TBitWriter(std::vector<uint8_t>& out) : Out(out) {}
+  void Bits(uint32_t value, int count) {
+    for (int i = 0; i < count; ++i) Put((value >> i) & 1);
+  }
+  void Code(uint32_t code, int length) {
+    for (int i = length - 1; i >= 0; --i) Put((code >> i) & 1);
+  }
+  void Flush() {
+    if (Used > 0) Out.push_back(Byte);
+    Byte = 0;
+    Used = 0;
+  }
+
+ private:
+  void Put(uint32_t bit) {
+    Byte |= static_cast<uint8_t>(bit << Used);
+    if (++Used == 8) Flush();
+  }
+  std::vector<uint8_t>& Out;
+  uint8_t Byte = 0;
+  int Used = 0;
+};
+
+// The fixed Huffman code of a literal/length symbol.
+void FixedSymbol(TBitWriter& w, uint32_t symbol) {
+  if (symbol < 144)
+    w.Code(0x30 + symbol, 8);
+  else if (symbol < 256)
+    w.Code(0x190 + symbol - 144, 9);
+  else if (symbol < 280)
+    w.Code(symbol - 256, 7);
+  else
+    w.Code(0xC0 + symbol - 280, 8);
+}
+
+// A run of length 3..258 repeating the byte before it (distance 1).
+void RunOf(TBitWriter& w, uint32_t length) {
+  static constexpr uint16_t Base[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                        15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                        67, 83, 99, 115, 131, 163, 195, 227, 258};
+  static constexpr uint8_t Extra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                        2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+  int i = 28;
+  while (Base[i] > length) --i;
+  FixedSymbol(w, 257 + i);
+  w.Bits(length - Base[i], Extra[i]);
+  w.Code(0, 5);  // distance code 0: one byte back
+}
+
+// A zlib stream in one fixed-code deflate block whose only matches are runs of one byte: enough
+// for a plot whose rows, filtered against the row above, are mostly zeros.
+std::vector<uint8_t> ZlibRuns(const std::vector<uint8_t>& raw) {
   std::vector<uint8_t> z = {0x78, 0x01};
-  size_t pos = 0;
-  do {
-    const size_t n = std::min<size_t>(65535, raw.size() - pos);
-    const bool last = pos + n == raw.size();
-    z.push_back(last ? 1 : 0);
-    z.push_back(static_cast<uint8_t>(n));
-    z.push_back(static_cast<uint8_t>(n >> 8));
-    z.push_back(static_cast<uint8_t>(~n));
-    z.push_back(static_cast<uint8_t>(~n >> 8));
-    z.insert(z.end(), raw.begin() + pos, raw.begin() + pos + n);
-    pos += n;
-  } while (pos < raw.size());
+  TBitWriter w(z);
+  w.Bits(1, 1);  // last block
+  w.Bits(1, 2);  // fixed codes
+  size_t i = 0;
+  while (i < raw.size()) {
+    FixedSymbol(w, raw[i]);
+    size_t run = 0;
+    while (i + 1 + run < raw.size() && run < 258 && raw[i + 1 + run] == raw[i]) ++run;
+    if (run >= 3) {
+      RunOf(w, static_cast<uint32_t>(run));
+      i += run;
+    }
+    ++i;
+  }
+  FixedSymbol(w, 256);
+  w.Flush();
   PutBE32(z, Adler32(raw));
   return z;
 }
@@ -101,12 +159,14 @@ std::vector<uint8_t> TRgbImage::EncodePng() const {
   PutChunk(out, "IHDR", header);
   std::vector<uint8_t> raw;
   raw.reserve((static_cast<size_t>(Width_) * 3 + 1) * Height_);
+  const size_t stride = static_cast<size_t>(Width_) * 3;
   for (int y = 0; y < Height_; ++y) {
-    raw.push_back(0);  // filter: none
-    const auto row = Pixels.begin() + static_cast<size_t>(y) * Width_ * 3;
-    raw.insert(raw.end(), row, row + static_cast<size_t>(Width_) * 3);
+    raw.push_back(2);  // filter "up": each byte less the one above it
+    const uint8_t* row = &Pixels[y * stride];
+    for (size_t x = 0; x < stride; ++x)
+      raw.push_back(static_cast<uint8_t>(row[x] - (y > 0 ? row[x - stride] : 0)));
   }
-  PutChunk(out, "IDAT", ZlibStored(raw));
+  PutChunk(out, "IDAT", ZlibRuns(raw));
   PutChunk(out, "IEND", {});
   return out;
 }

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-// An RGB image kept in memory and written as a PNG without a compression library: the image
-// data goes into stored (uncompressed) deflate blocks.
+// An RGB image kept in memory and written as a PNG without a compression library: the rows are
+// filtered against the row above and deflated with runs of repeated bytes only.
 class TRgbImage {
  public:
   TRgbImage(int width, int height, uint32_t background);
