@@ -3,8 +3,10 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#include <windows.h>
-// windows.h leaves the multimedia API out under WIN32_LEAN_AND_MEAN.
+// Only the base types and the multimedia API: the whole of windows.h would rename names such as
+// SendMessage in every portable file that includes this one.
+#include <windef.h>
+// mmsystem.h needs the base types first.
 #include <mmsystem.h>
 #endif
 
