@@ -193,6 +193,14 @@ TEST(WavePlayer, PrepareAndWriteFailuresAreReportedAndReleaseTheBlock) {
   EXPECT_EQ(r.Sim.PreparedHeaders(), 0);
   EXPECT_EQ(r.Player.QueuedTime, 0.0);
   EXPECT_TRUE(r.Add(3));
+
+  // A device that keeps refusing: every block is reported and none is kept.
+  r.Sim.FailAlways(TSimCall::OutWrite, MMSYSERR_NODRIVER);
+  for (int16_t v : {4, 5, 6}) EXPECT_FALSE(r.Add(v));
+  EXPECT_EQ(r.PlayerErrors.size(), 5u);
+  EXPECT_EQ(r.Player.Blocks->size(), 1u);
+  r.Sim.ClearFailures();
+  EXPECT_TRUE(r.Add(7));
   r.Player.Close();
   EXPECT_TRUE(r.AllReleased());
 }
