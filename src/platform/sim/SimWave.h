@@ -108,7 +108,8 @@ struct TSimOutputStats {
 // error in ppm) with a done latency, can be unplugged and plugged back at any moment, and any
 // call can be made to fail. Done callbacks are called as a driver thread would call them: in
 // order per handle, from Advance (manual time) or from the sim's thread (real time), while the
-// sim's lock is held, so a callback must not call back into the sim.
+// sim's lock is held, so a callback must not call back into the sim. The sim must outlive the
+// captures and players that use it.
 class TSimWaveApi : public TWaveApi {
  public:
   // With a clock, Advance moves it too, so the program's tick time and the devices stay in step.
