@@ -26,9 +26,10 @@ measure_delay() {
   local n=$1
   timeout "$n" parec --device=test_src.monitor --format=s16le --rate=44100 --channels=2 \
     >"$TESTENV_DIR/in.raw" &
+  local rec=$!
   timeout "$n" parec --device=relay_out.monitor --format=s16le --rate=44100 --channels=2 \
     >"$TESTENV_DIR/out.raw" || true
-  wait || true
+  wait "$rec" || true
   python3 - "$TESTENV_DIR/in.raw" "$TESTENV_DIR/out.raw" <<'PY'
 import struct, sys
 def onsets(path):

@@ -36,8 +36,9 @@ echo "ok online"
 sleep 2  # fade-in done, stabilizer settled
 
 timeout 3 parec --device=test_src.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/in.raw" &
+rec=$!
 timeout 3 parec --device=relay_out.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/out.raw" || true
-wait || true
+wait "$rec" || true
 in_db=$(rms_db "$TESTENV_DIR/in.raw")
 out_db=$(rms_db "$TESTENV_DIR/out.raw")
 gain=$(awk -v a="$out_db" -v b="$in_db" 'BEGIN { printf "%.2f", a - b }')
