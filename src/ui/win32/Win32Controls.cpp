@@ -184,6 +184,9 @@ LRESULT CALLBACK OwnerDrawnProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
       EndPaint(hwnd, &ps);
       return 0;
     }
+    case WM_PRINTCLIENT:
+      if (auto* v = view()) v->Paint(reinterpret_cast<HDC>(wParam));
+      return 0;
     case WM_LBUTTONDOWN:
       if (auto* v = view()) {
         v->Pressed = true;
