@@ -159,7 +159,6 @@ class TWin32ControlView : public TControlView {
   bool HasTool = false;
   // What the window shows now, so that an unchanged value costs no window call.
   RECT Shown{-1, -1, -1, -1};
-  LONG_PTR ShownStyle = 0, ShownExStyle = 0;
   HFONT ShownFont = nullptr;
   std::string ShownText, ShownHint;
   bool ShownVisible = false, ShownEnabled = true;
@@ -227,7 +226,8 @@ TWin32ControlView::TWin32ControlView(TWin32Controls& owner, TControl& control)
       break;
     case TControlKind::Panel:
       cls = "BUTTON";
-      style = WS_CHILD | BS_GROUPBOX;
+      // Clipped by the controls placed on it, which lie above it.
+      style = WS_CHILD | WS_CLIPSIBLINGS | BS_GROUPBOX;
       break;
     case TControlKind::Button:
       cls = "BUTTON";
@@ -247,14 +247,13 @@ TWin32ControlView::TWin32ControlView(TWin32Controls& owner, TControl& control)
   Window = CreateWindowExA(0, cls, "", style, 0, 0, 0, 0, owner.Form(), nullptr,
                            GetModuleHandleA(nullptr), nullptr);
   if (!Window) return;
-  ShownStyle = style;
   SetWindowLongPtrA(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   NameAtom = GlobalAddAtomA(control.Name.c_str());
   SetPropA(Window, NameProp, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(NameAtom)));
-  if (control.Kind == TControlKind::Panel) {
-    // Group boxes paint no inside: keep them below the controls placed on them.
-    SetWindowPos(Window, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  }
+  // New child windows go below their siblings; a group box paints its inside, so it stays below
+  // every other control and the controls placed on it show.
+  SetWindowPos(Window, control.Kind == TControlKind::Panel ? HWND_BOTTOM : HWND_TOP, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   if (control.Kind == TControlKind::Image) {
     Picture = std::make_unique<TWin32Canvas>(Window, owner.Font(false, false));
   }
@@ -309,18 +308,19 @@ void TWin32ControlView::Update(const TControl& control) {
                           : nullptr;
   bool repaint = FirstUpdate;
 
-  // Style bits the look flags ask for.
+  // Style bits the look flags ask for; the others (visible, disabled) stay as they are.
   if (IsStatic(kind)) {
-    LONG_PTR style = ShownStyle & ~static_cast<LONG_PTR>(SS_CENTER | SS_CENTERIMAGE);
-    if (control.Centered) style |= SS_CENTER | SS_CENTERIMAGE;
-    const LONG_PTR exStyle = control.Framed ? WS_EX_STATICEDGE : 0;
-    if (style != ShownStyle || exStyle != ShownExStyle) {
-      SetWindowLongPtrA(Window, GWL_STYLE, style);
-      SetWindowLongPtrA(Window, GWL_EXSTYLE, exStyle);
+    const LONG_PTR style = GetWindowLongPtrA(Window, GWL_STYLE);
+    const LONG_PTR exStyle = GetWindowLongPtrA(Window, GWL_EXSTYLE);
+    const LONG_PTR centre = SS_CENTER | SS_CENTERIMAGE;
+    const LONG_PTR newStyle = (style & ~centre) | (control.Centered ? centre : 0);
+    const LONG_PTR newExStyle = (exStyle & ~static_cast<LONG_PTR>(WS_EX_STATICEDGE)) |
+                                (control.Framed ? WS_EX_STATICEDGE : 0);
+    if (newStyle != style || newExStyle != exStyle) {
+      SetWindowLongPtrA(Window, GWL_STYLE, newStyle);
+      SetWindowLongPtrA(Window, GWL_EXSTYLE, newExStyle);
       SetWindowPos(Window, nullptr, 0, 0, 0, 0,
                    SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
-      ShownStyle = style;
-      ShownExStyle = exStyle;
       repaint = true;
     }
   }

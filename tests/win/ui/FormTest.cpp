@@ -169,6 +169,35 @@ TEST(Win32Form, ChangesOfTheControlsShowAtOnce) {
   EXPECT_FALSE(IsWindowVisible(f.Child(l.Lab)));
 }
 
+TEST(Win32Form, LabelLookFlagsApplyWhileTheLabelShows) {
+  TFormFixture f;
+  ASSERT_TRUE(f.Created);
+  TLabel& lab = f.Logic.Lab;
+  HWND hwnd = f.Child(lab);
+  lab.Bold = lab.Centered = lab.Framed = true;
+  lab.SetFontColor({128, 128, 128});
+  EXPECT_TRUE(GetWindowLongPtrA(hwnd, GWL_STYLE) & SS_CENTER);
+  EXPECT_TRUE(GetWindowLongPtrA(hwnd, GWL_EXSTYLE) & WS_EX_STATICEDGE);
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  LOGFONTA lf{};
+  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(hwnd, WM_GETFONT, 0, 0)), sizeof(lf), &lf);
+  EXPECT_GE(lf.lfWeight, FW_BOLD);
+  // The font colour is what the label answers when its text is drawn.
+  HDC dc = GetDC(hwnd);
+  SendMessageA(f.Form.Handle(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+               reinterpret_cast<LPARAM>(hwnd));
+  EXPECT_EQ(GetTextColor(dc), RGB(128, 128, 128));
+  ReleaseDC(hwnd, dc);
+  // Taking the flags back keeps the label shown and enabled.
+  lab.Centered = lab.Framed = false;
+  lab.SetEnabled(false);
+  lab.SetEnabled(true);
+  EXPECT_FALSE(GetWindowLongPtrA(hwnd, GWL_STYLE) & SS_CENTER);
+  EXPECT_FALSE(GetWindowLongPtrA(hwnd, GWL_EXSTYLE) & WS_EX_STATICEDGE);
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  EXPECT_TRUE(IsWindowEnabled(hwnd));
+}
+
 TEST(Win32Form, GaugeShowsItsTextAndValueAlsoBelowZero) {
   TFormFixture f;
   ASSERT_TRUE(f.Created);
