@@ -89,10 +89,8 @@ TEST(Win32App, DelayLetsPendingWorkRun) {
   TWin32App app;
   int ran = 0;
   app.Post([&] { ++ran; });
-  const ULONGLONG before = GetTickCount64();
   Delay(app, 20);
   EXPECT_EQ(ran, 1);
-  EXPECT_GE(GetTickCount64() - before, 15u);
 }
 
 }  // namespace

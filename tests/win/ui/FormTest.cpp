@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 std::string TextOf(HWND hwnd) {
   char buf[512] = {};
   GetWindowTextA(hwnd, buf, sizeof(buf));
@@ -245,6 +247,10 @@ TEST(Win32Form, ButtonAndLinkClicksReachTheControls) {
       f.App, [&] { return f.Logic.Events.size() >= 2; }, 500);
   ASSERT_GE(f.Logic.Events.size(), 2u);
   EXPECT_EQ(f.Logic.Events[1], "link click");
+  // The hand cursor over the link.
+  EXPECT_TRUE(SendMessageA(f.Form.Handle(), WM_SETCURSOR, reinterpret_cast<WPARAM>(link),
+                           MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+  EXPECT_EQ(GetCursor(), LoadCursor(nullptr, IDC_HAND));
   const LONG_PTR linkFont = SendMessageA(link, WM_GETFONT, 0, 0);
   LOGFONTA lf{};
   GetObjectA(reinterpret_cast<HFONT>(linkFont), sizeof(lf), &lf);
@@ -318,6 +324,51 @@ TEST(Win32Form, ImageHasACanvasAndRaisesClickAndMouseUp) {
   f.Logic.Img.SetBounds(3, 40, 200, 30);
   EXPECT_EQ(canvas->Width(), 200);
   EXPECT_EQ(canvas->Height(), 30);
+}
+
+// Answers the next message box of the form from another thread and records its text.
+struct TBoxAnswer {
+  std::string Text;
+  std::thread Worker;
+  TBoxAnswer(HWND owner, int button) {
+    Worker = std::thread([this, owner, button] {
+      for (int i = 0; i < 400; ++i) {
+        HWND box = FindWindowA("#32770", "Orvanta Kestrune");
+        if (box && GetWindow(box, GW_OWNER) == owner) {
+          char buf[256] = {};
+          GetDlgItemTextA(box, 0xFFFF, buf, sizeof(buf));
+          Text = buf;
+          PostMessageA(box, WM_COMMAND, button, 0);
+          return;
+        }
+        Sleep(10);
+      }
+    });
+  }
+  ~TBoxAnswer() {
+    if (Worker.joinable()) Worker.join();
+  }
+};
+
+TEST(Win32Form, MessageBoxesAskYesOrNoAndShowTheirText) {
+  TFormFixture f;
+  ASSERT_TRUE(f.Created);
+  {
+    TBoxAnswer yes(f.Form.Handle(), IDYES);
+    EXPECT_TRUE(f.Form.Confirm("Are you sure exit this program?"));
+    yes.Worker.join();
+    EXPECT_EQ(yes.Text, "Are you sure exit this program?");
+  }
+  {
+    TBoxAnswer no(f.Form.Handle(), IDNO);
+    EXPECT_FALSE(f.Form.Confirm("Are you sure exit this program?"));
+  }
+  {
+    TBoxAnswer ok(f.Form.Handle(), IDOK);
+    f.Form.Information("For apply of the new settings it is necessary to restart player");
+    ok.Worker.join();
+    EXPECT_EQ(ok.Text, "For apply of the new settings it is necessary to restart player");
+  }
 }
 
 TEST(Win32Form, CloseAsksTheLogicAndEndsTheLoop) {
