@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 #include "dsp/FSilence.h"
@@ -136,6 +138,32 @@ TEST_F(SilenceTest, BadBlocksAreMeasuredButNotCounted) {
   const std::vector<int16_t> odd = {5, 30000};
   Det.Feed(odd.data(), 3, Rate);
   EXPECT_EQ(Det.LastLevel(), PeakLevel(5));
+}
+
+// Feed runs on the relay thread while the main thread re-arms: a re-arm must never be undone by a
+// block that was being fed at that moment.
+TEST(SilenceThreads, ReArmWhileFeedingIsNeverLost) {
+  TSilence det;
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> fed{0};
+  std::thread relay([&] {
+    const auto b = BlockAt(-60);
+    while (!stop) {
+      det.Feed(b.data(), TenMs, Rate);
+      ++fed;
+    }
+  });
+  int lost = 0;
+  for (int i = 0; i < 20000; ++i) {
+    det.Arm(0, 0, 0);
+    det.Arm(1, 1000, -36);
+    const uint64_t seen = fed.load();
+    while (fed.load() < seen + 2) std::this_thread::yield();
+    lost += det.Mode() != 1;
+  }
+  stop = true;
+  relay.join();
+  EXPECT_EQ(lost, 0);
 }
 
 TEST_F(SilenceTest, LevelsOfSilenceAndFullScale) {
