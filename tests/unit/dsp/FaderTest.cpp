@@ -105,6 +105,18 @@ TEST_F(FaderTest, ImmediateFadesRaiseStartStepFinishInsideTheCall) {
   }
 }
 
+TEST_F(FaderTest, NotANumberTargetIsIgnored) {
+  Fader.FadeTo(100, 2);
+  App.Advance(500);
+  Events.clear();
+  Fader.FadeTo(std::numeric_limits<double>::quiet_NaN(), 1);
+  EXPECT_TRUE(Events.empty());
+  EXPECT_EQ(Fader.Target(), 100);
+  App.Advance(1600);
+  EXPECT_EQ(Fader.Value(), 100);
+  EXPECT_EQ(Count("finish"), 1);
+}
+
 TEST_F(FaderTest, OneDayIsStillAFade) {
   Fader.FadeTo(100, 86400);
   EXPECT_TRUE(Fader.Fading());
