@@ -51,8 +51,11 @@ run_gtest() {
   local name=$1
   shift
   local xml="$results/$name.xml"
+  local target=$xml
+  # A Windows program sees the file system through drive Z:.
+  [ "$1" = wine ] && target="Z:${xml//\//\\}"
   echo "== $name"
-  timeout 600 "$@" --gtest_output="xml:$xml" >"$results/$name.log" 2>&1
+  timeout 600 "$@" --gtest_output="xml:$target" >"$results/$name.log" 2>&1
   local rc=$?
   grep -E '^\[  (FAILED|SKIPPED) |^\[  PASSED|Failure|error:' "$results/$name.log" | head -40
   count_xml "$name" "$xml"

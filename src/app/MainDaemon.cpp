@@ -65,6 +65,12 @@ TOV_Kestrune::TOV_Kestrune(TMainServices& services)
   LabStatus.Parent = &PanSRC;
   LabStatus.SetBounds(193, 50, 118, 26);
   LabStatus.SetHint("Status");
+  LabStatus.Bold = LabStatus.Centered = LabStatus.Framed = true;
+  InVolume.ShowPercent = true;
+  for (TControl* c :
+       {static_cast<TControl*>(&ImgDST), static_cast<TControl*>(&ImgSrc),
+        static_cast<TControl*>(&InVolume), static_cast<TControl*>(&sVolume), &LShowLink})
+    c->HandCursor = true;
   LShowLink.SetBounds(120, 204, 196, 16);
 
   SBSettings.OnClick = [this] { SBSettingsClick(); };
