@@ -4,13 +4,13 @@
 
 #include "settings/FSettings.h"
 
-std::string ExecutablePath() {
-  // GetModuleFileNameA truncates silently on some versions, so a result that fills the
+std::string ReadFullPath(const std::function<DWORD(char* buffer, DWORD size)>& read) {
+  // The module-name functions truncate silently on some versions, so a result that fills the
   // buffer is taken as cut short and read again with a larger one.
   std::string path(MAX_PATH, '\0');
   for (;;) {
     const DWORD size = static_cast<DWORD>(path.size());
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), size);
+    const DWORD length = read(path.data(), size);
     if (length == 0) return "";
     if (length < size - 1) {
       path.resize(length);
@@ -19,6 +19,11 @@ std::string ExecutablePath() {
     if (path.size() >= 1 << 20) return "";
     path.resize(path.size() * 2);
   }
+}
+
+std::string ExecutablePath() {
+  return ReadFullPath(
+      [](char* buffer, DWORD size) { return GetModuleFileNameA(nullptr, buffer, size); });
 }
 
 std::string IniPath() {

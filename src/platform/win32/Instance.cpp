@@ -97,19 +97,9 @@ std::string UpperPath(std::string path) {
 
 // The full path of a process's main module, however long; empty when it cannot be read.
 std::string ProcessImagePath(const TProcessApi& api, HANDLE process) {
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD size = static_cast<DWORD>(path.size());
-    const DWORD length = api.ModuleFileNameEx(process, nullptr, path.data(), size);
-    if (length == 0) return "";
-    // A cut-short name fills the buffer without telling: only a shorter one is surely whole.
-    if (length < size - 1) {
-      path.resize(length);
-      return path;
-    }
-    if (path.size() >= 1 << 20) return "";
-    path.resize(path.size() * 2);
-  }
+  return ReadFullPath([&](char* buffer, DWORD size) {
+    return api.ModuleFileNameEx(process, nullptr, buffer, size);
+  });
 }
 
 struct TWindowSearch {
