@@ -24,6 +24,17 @@ int FindName(const std::vector<std::string>& names, const std::string& wanted) {
 
 }  // namespace
 
+double PeakToDB(int16_t peak) {
+  return PeakLevel(peak);
+}
+
+TLevels CalcLevel(const int16_t* data, int32_t size) {
+  bool first = true;
+  std::atomic<int16_t> left{0}, right{0};
+  FoldPeaks(data, size, first, left, right);
+  return {PeakToDB(left), PeakToDB(right)};
+}
+
 TOV_Kestrune::TOV_Kestrune(TMainServices& services)
     : Player(services.Wave),
       Capture(services.Wave),

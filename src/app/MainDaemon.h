@@ -38,6 +38,16 @@ struct TMainServices {
   TStreamSink* Stream = nullptr;
 };
 
+// The level of a 16-bit peak in dB full scale; -90.3 for silence.
+double PeakToDB(int16_t peak);
+
+// Left and right levels of a block of stereo frames (a trailing part frame is ignored).
+struct TLevels {
+  double Left;
+  double Right;
+};
+TLevels CalcLevel(const int16_t* data, int32_t size);
+
 inline constexpr TColor ColorGrey{128, 128, 128};
 inline constexpr TColor ColorRed{255, 0, 0};
 inline constexpr TColor ColorGreen{0, 128, 0};

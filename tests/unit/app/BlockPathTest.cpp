@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 
 #include "MainFixture.h"
 
@@ -132,4 +133,15 @@ TEST_F(BlockPathTest, SilenceShowsAfterSilenceTimeAndSoundRestoresOnline) {
   RunUntilStatus("Online", 1000);
   EXPECT_FALSE(Form->SilenceFlag);
   EXPECT_EQ(Notifier.Codes.back(), CodeSound);
+}
+
+TEST(Levels, CalcLevelUsesWholeFramesAndTheNegativeMagnitudeRule) {
+  const int16_t block[4] = {-32768, 100, 5000, 5000};
+  const TLevels oneFrame = CalcLevel(block, 7);
+  EXPECT_NEAR(oneFrame.Left, -0.0003, 0.0001);
+  EXPECT_NEAR(oneFrame.Right, 20 * std::log10(100 / 32768.0), 1e-9);
+  const TLevels none = CalcLevel(block, 0);
+  EXPECT_DOUBLE_EQ(none.Left, -90.3);
+  EXPECT_DOUBLE_EQ(none.Right, -90.3);
+  EXPECT_DOUBLE_EQ(PeakToDB(0), -90.3);
 }
