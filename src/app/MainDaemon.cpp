@@ -11,6 +11,8 @@ namespace {
 constexpr uint32_t DisplayInterval = 10;
 constexpr uint32_t PollInterval = 200;
 constexpr int64_t LinkPeriodMs = 5000;
+// What a closed device shows: the level of a zero peak.
+const double SilentLevel = PeakLevel(0);
 
 const char* const LinkTexts[3] = {"Orvanta Kestrune", "Home page: https://kestrune.orvanta.example",
                                   "Orvanta Audio, 2026"};
@@ -85,6 +87,8 @@ TOV_Kestrune::TOV_Kestrune(TMainServices& services)
   LShowLink.SetBounds(120, 204, 196, 16);
 
   SBSettings.OnClick = [this] { SBSettingsClick(); };
+  ImgDST.OnClick = [this] { ImgDSTClick(); };
+  ImgSrc.OnClick = [this] { ImgSrcClick(); };
   SBPlay.OnClick = [this] { SBPlayClick(); };
   SBStop.OnClick = [this] { SBStopClick(); };
   sVolume.OnChange = [this] { sVolumeChange(); };
@@ -119,6 +123,7 @@ void TOV_Kestrune::FormCreate() {
   S.Window.SetCaption("Orvanta Kestrune " + S.FileVersion);
   S.Tray.SetHint("Orvanta Kestrune");
   S.Window.RequestRealtimePriority();
+  SetupMeters();
   Fader.SetValue(0);
   Fader.OnFinish = [this](TOVFader*, double v) { FaderFinish(v); };
   Fader.OnStep = [this](TOVFader*, double v) { FaderTimer(v); };
@@ -446,6 +451,20 @@ void TOV_Kestrune::WaveError() {
   RunPlay(true);
   if (neverOnline) WaitDeadline = deadline;
   SetStatus("WAIT", ColorRed);
+  SetupMeters();
+}
+
+void TOV_Kestrune::SetupMeters() {
+  Leds.SetupLed(1, ImgDST.Canvas(), 0);
+  Leds.SetupLed(0, ImgSrc.Canvas(), 0);
+}
+
+void TOV_Kestrune::ImgDSTClick() {
+  Leds.SetLedStyle(1, ImgDST.Canvas(), Leds.GetLedStyle(1) + 1);
+}
+
+void TOV_Kestrune::ImgSrcClick() {
+  Leds.SetLedStyle(0, ImgSrc.Canvas(), Leds.GetLedStyle(0) + 1);
 }
 
 void TOV_Kestrune::ReportDeviceError() {
@@ -496,10 +515,16 @@ void TOV_Kestrune::ShowLevel() {
     char text[32];
     std::snprintf(text, sizeof text, "%4d ms", q);
     GBuffer.SetText(text);
+    Leds.ShowLed(1, ImgDST.Canvas(), Player.LevelLeft(), Player.LevelRight());
   } else {
     GBuffer.SetValue(0);
     GBuffer.SetText("");
+    Leds.ShowLed(1, ImgDST.Canvas(), SilentLevel, SilentLevel);
   }
+  if (Capture.Active)
+    Leds.ShowLed(0, ImgSrc.Canvas(), Capture.LevelLeft(), Capture.LevelRight());
+  else
+    Leds.ShowLed(0, ImgSrc.Canvas(), SilentLevel, SilentLevel);
   const int32_t stab = Stab.StabValue;
   StabLevel.SetValue(stab);
   StabLevel.SetText(stab < 0   ? "Decrease: " + std::to_string(stab)

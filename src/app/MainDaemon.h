@@ -15,6 +15,7 @@
 #include "ui/Application.h"
 #include "ui/Controls.h"
 #include "ui/Form.h"
+#include "ui/LedMetter.h"
 #include "util/Clock.h"
 #include "wave/WPlayer.h"
 #include "wave/WaveApi.h"
@@ -95,6 +96,8 @@ class TOV_Kestrune : public TFormHandler {
   void Update_Source();
   void SilenceStep();
   void ShowLevel();
+  void ImgDSTClick();
+  void ImgSrcClick();
 
   // The relay pass of the session's relay thread; tests call it directly between device advances.
   void RelayPass();
@@ -139,6 +142,8 @@ class TOV_Kestrune : public TFormHandler {
   TWaveCapture Capture;
   TOVFader Fader;
   TStabilizer Stab;
+  // Meter 1 shows the output on ImgDST, meter 0 the input on ImgSrc.
+  TLedMeters Leds;
   std::unique_ptr<TSilence> Silence;
   std::unique_ptr<TTimerThread> RelayThread;
 
@@ -167,6 +172,7 @@ class TOV_Kestrune : public TFormHandler {
   void ComeOnline();
   // Block size and queued block count of the capture from the settings and the player's buffer.
   void SizeCapture();
+  void SetupMeters();
   void Notify(uint16_t code);
   std::string RateText() const;
   // Brings a device error to the main thread; errors that come before it is handled fold in.
