@@ -57,7 +57,7 @@ run_gtest() {
   echo "== $name"
   timeout 600 "$@" --gtest_output="xml:$target" >"$results/$name.log" 2>&1
   local rc=$?
-  grep -E '^\[  (FAILED|SKIPPED) |^\[  PASSED|Failure|error:' "$results/$name.log" | head -40
+  grep -E '^\[  (FAILED|SKIPPED) |^\[  PASSED|: Failure$|^.*Error: ' "$results/$name.log" | head -40
   count_xml "$name" "$xml"
   [ $rc -eq 0 ] || grep -q '<testsuites' "$xml" 2>/dev/null || tail -20 "$results/$name.log"
 }
