@@ -147,6 +147,7 @@ void TOV_Kestrune::FormCreate() {
 
   // Applying the settings.
   Setting.Blocksize = std::clamp(Setting.Blocksize, 0, 3);
+  PublishPathSettings();
   SBSettings.SetEnabled(static_cast<bool>(ShowSettingsDialog));
   SBPlay.SetEnabled(!Setting.SourceMode);
   SBStop.SetEnabled(!Setting.SourceMode);
@@ -224,6 +225,7 @@ bool TOV_Kestrune::CheckNeedRestart() {
 }
 
 void TOV_Kestrune::SettingsAccepted() {
+  PublishPathSettings();
   CheckNeedRestart();
   GBuffer.SetMax(2 * Setting.Buffer);
   if (Player.Active) Player.BufferTime = Setting.Buffer / 1000.0;
@@ -231,6 +233,11 @@ void TOV_Kestrune::SettingsAccepted() {
     // Blocks already queued keep their size; the next ones take the new one.
     SizeCapture();
   }
+}
+
+void TOV_Kestrune::PublishPathSettings() {
+  PathSend = std::clamp(Setting.Send, 0, 3);
+  PathBlocksize = std::clamp(Setting.Blocksize, 0, 3);
 }
 
 void TOV_Kestrune::SizeCapture() {
@@ -578,11 +585,11 @@ void TOV_Kestrune::WSCHaveData(const int16_t* data, int32_t size) {
   LastInputTick = S.Clock.TickCount64();
   InputFlowing = true;
   if (Silence) Silence->Feed(data, size, Player.SampleRate);
-  const int32_t send = Setting.Send;
+  const int32_t send = PathSend;
   if (send == 0 && S.Stream) S.Stream->AddSendData(data, size, Capture.SampleRate);
   const auto* bytes = reinterpret_cast<const char*>(data);
   std::vector<char> work(bytes, bytes + std::max(0, size));
-  Stab.StabilyzerTick(work, std::clamp(Setting.Blocksize, 0, 3));
+  Stab.StabilyzerTick(work, PathBlocksize);
   // Only whole frames go on.
   const auto n = static_cast<int32_t>(work.size() & ~size_t{3});
   const auto* samples = reinterpret_cast<const int16_t*>(work.data());
@@ -591,13 +598,13 @@ void TOV_Kestrune::WSCHaveData(const int16_t* data, int32_t size) {
 }
 
 void TOV_Kestrune::WSPHavePlayback(const int16_t* data, int32_t size) {
-  if (Setting.Send == 2 && S.Stream) S.Stream->AddSendData(data, size, Player.SampleRate);
+  if (PathSend == 2 && S.Stream) S.Stream->AddSendData(data, size, Player.SampleRate);
 }
 
 void TOV_Kestrune::WSPHaveData(const int16_t* data, int32_t size) {
   LastOutputTick = S.Clock.TickCount64();
   OutputFlowing = true;
-  if (Setting.Send == 3 && S.Stream) S.Stream->AddSendData(data, size, Player.SampleRate);
+  if (PathSend == 3 && S.Stream) S.Stream->AddSendData(data, size, Player.SampleRate);
 }
 
 void TOV_Kestrune::SetInsideVolume(int32_t v) {

@@ -172,6 +172,8 @@ class TOV_Kestrune : public TFormHandler {
   void ComeOnline();
   // Block size and queued block count of the capture from the settings and the player's buffer.
   void SizeCapture();
+  // Hands the settings the block path reads to the relay thread.
+  void PublishPathSettings();
   void SetupMeters();
   void Notify(uint16_t code);
   std::string RateText() const;
@@ -182,6 +184,9 @@ class TOV_Kestrune : public TFormHandler {
 
   TMainServices& S;
   std::atomic<bool> ErrorPosted{false};
+  // The settings the block path reads, published by the main thread.
+  std::atomic<int32_t> PathSend{0};
+  std::atomic<int32_t> PathBlocksize{0};
   // Tick times of the last sign of life from each device, for the stall watch.
   std::atomic<uint64_t> LastInputTick{0};
   std::atomic<uint64_t> LastOutputTick{0};
