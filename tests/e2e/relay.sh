@@ -62,7 +62,7 @@ wait_status Online 10000
 t1=$(date +%s%N)
 back_ms=$(((t1 - t0) / 1000000))
 echo "measured back online $back_ms ms after the input returned"
-[ "$back_ms" -le 2500 ] || fail "took $back_ms ms to come back"
+[ "$back_ms" -le 3000 ] || fail "took $back_ms ms to come back"
 echo "ok replugged input comes back online"
 
 # Stop with a 2 s fade-out.
