@@ -450,6 +450,7 @@ void TOV_Kestrune::WaveError() {
   // delivers still ends in "OFFLINE".
   const bool neverOnline = AwaitingFlow;
   const int64_t deadline = WaitDeadline;
+  const bool stalled = StallPending.exchange(false);
   Stop();
   Running = false;
   // The new session fades in from silence rather than starting at full volume.
@@ -459,6 +460,9 @@ void TOV_Kestrune::WaveError() {
   if (neverOnline) WaitDeadline = deadline;
   SetStatus("WAIT", ColorRed);
   SetupMeters();
+  // A device that stopped has already cost a second; look for it again at once. Errors that
+  // come straight back keep the poll's pace.
+  if (stalled) RunPlayTick();
 }
 
 void TOV_Kestrune::SetupMeters() {
@@ -553,6 +557,7 @@ void TOV_Kestrune::CheckStalls(uint64_t now) {
   const uint64_t limit = StallLimitMs();
   if (silentFor(LastInputTick) > limit || silentFor(LastOutputTick) > limit) {
     StallReported = true;
+    StallPending = true;
     ReportDeviceError();
   }
 }

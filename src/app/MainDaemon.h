@@ -192,6 +192,8 @@ class TOV_Kestrune : public TFormHandler {
   std::atomic<uint64_t> LastOutputTick{0};
   std::atomic<uint32_t> LastReadyBytes{0};
   std::atomic<bool> StallReported{false};
+  // The error being brought to the main thread is a stall, not a failed call.
+  std::atomic<bool> StallPending{false};
   std::atomic<bool> InputFlowing{false};
   std::atomic<bool> OutputFlowing{false};
 };
