@@ -30,27 +30,7 @@ measure_delay() {
   timeout "$n" parec --device=relay_out.monitor --format=s16le --rate=44100 --channels=2 \
     >"$TESTENV_DIR/out.raw" || true
   wait "$rec" || true
-  python3 - "$TESTENV_DIR/in.raw" "$TESTENV_DIR/out.raw" <<'PY'
-import struct, sys
-def onsets(path):
-    data = open(path, 'rb').read()
-    n = len(data) // 4
-    left = struct.unpack('<%dh' % (n * 2), data[:n * 4])[0::2]
-    found, last = [], -44100
-    for i, v in enumerate(left):
-        if abs(v) > 3000 and i - last > 22050:
-            found.append(i)
-            last = i
-    return found
-a, b = onsets(sys.argv[1]), onsets(sys.argv[2])
-d = []
-for x in a:
-    later = [y - x for y in b if 0 <= y - x < 44100 // 2]
-    if later:
-        d.append(min(later) * 1000.0 / 44100)
-d.sort()
-print('%.1f %d' % (d[len(d) // 2], len(d)) if d else 'nan 0')
-PY
+  python3 tests/e2e/lib/click-delay.py "$TESTENV_DIR/in.raw" "$TESTENV_DIR/out.raw"
 }
 
 relay_cpu_ms() {  # CPU time of the relay thread so far, ms

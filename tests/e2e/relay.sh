@@ -11,11 +11,25 @@ cleanup() {
 trap cleanup EXIT
 
 start_tone() {
-  (while pacat --device=test_src "$TESTENV_DIR/tone1k.wav" 2>/dev/null; do :; done) &
+  (while pacat --device=test_src "$TESTENV_DIR/${1:-tone1k}.wav" 2>/dev/null; do :; done) &
   tone_pid=$!
 }
 
+stop_tone() {
+  kill "$tone_pid" 2>/dev/null || true
+  tone_pid=""
+}
+
+# Records both monitors for the given seconds into in.raw and out.raw.
+record_both() {
+  timeout "$1" parec --device=test_src.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/in.raw" &
+  local rec=$!
+  timeout "$1" parec --device=relay_out.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/out.raw" || true
+  wait "$rec" || true
+}
+
 sox -q -n -r 44100 -c 2 -b 16 "$TESTENV_DIR/tone1k.wav" synth 5 sine 1000 vol 0.1
+sox -q -n -r 44100 -c 2 -b 16 "$TESTENV_DIR/clicks.wav" synth 0.002 sine 2000 vol 0.5 pad 0 0.998 repeat 9
 start_tone
 
 a=$(app_dir)
@@ -35,10 +49,7 @@ wait_status Online 30000
 echo "ok online"
 sleep 2  # fade-in done, stabilizer settled
 
-timeout 3 parec --device=test_src.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/in.raw" &
-rec=$!
-timeout 3 parec --device=relay_out.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/out.raw" || true
-wait "$rec" || true
+record_both 3
 in_db=$(rms_db "$TESTENV_DIR/in.raw")
 out_db=$(rms_db "$TESTENV_DIR/out.raw")
 gain=$(awk -v a="$out_db" -v b="$in_db" 'BEGIN { printf "%.2f", a - b }')
@@ -46,9 +57,25 @@ echo "measured input $in_db dBFS, output $out_db dBFS, gain $gain dB (volume 150
 awk -v g="$gain" 'BEGIN { exit !(g > 3.0 && g < 4.0) }' || fail "gain $gain dB"
 echo "ok gain"
 
+# A click train: once the stabilizer has brought the queue to its target, each click comes out
+# about one buffer (100 ms) later. Wine's output starts late, so the queue begins near its limit.
+for _ in $(seq 1 60); do
+  [ "$(probe value GBuffer)" -le 120 ] 2>/dev/null && break
+  sleep 0.5
+done
+echo "measured queue $(probe value GBuffer) ms before the delay measurement"
+stop_tone
+start_tone clicks
+sleep 1
+record_both 6
+read -r delay clicks < <(python3 "$(dirname "$0")/lib/click-delay.py" "$TESTENV_DIR/in.raw" "$TESTENV_DIR/out.raw")
+echo "measured delay $delay ms over $clicks clicks (buffer 100 ms)"
+[ "$clicks" -ge 3 ] || fail "clicks not found in the output"
+awk -v d="$delay" 'BEGIN { exit !(d > 20 && d < 200) }' || fail "delay $delay ms"
+echo "ok delay"
+stop_tone
+
 # Unplug the input: the relay notices that nothing comes and waits for the device.
-kill "$tone_pid" 2>/dev/null || true
-tone_pid=""
 pactl unload-module "$(testenv_sink_module test_src)"
 wait_status WAIT 6000
 echo "ok unplugged input shows WAIT"
