@@ -259,28 +259,29 @@ TEST(Instance, AloneThereIsNoOtherInstance) {
   EXPECT_FALSE(CheckOtherInstance());
 }
 
+// Starts a window from firstPath, then a check from secondPath: the check must see the first
+// and restore its window.
+void ExpectSecondStartRestoresFirst(const std::string& firstPath, const std::string& secondPath) {
+  ASSERT_FALSE(firstPath.empty());
+  TWindowChild first(firstPath);
+  ASSERT_TRUE(first.WaitReady());
+  TChild second(secondPath, "check");
+  EXPECT_EQ(second.ExitCode(30000), 1);
+  EXPECT_EQ(first.ExitCode(10000), RestoredExit);
+}
+
 TEST(Instance, SecondStartFromTheSamePathRestoresTheFirst) {
   TCopies copies;
   const std::string exe = copies.Copy("Kestrune.exe");
-  ASSERT_FALSE(exe.empty());
-  TWindowChild first(exe);
-  ASSERT_TRUE(first.WaitReady());
-  TChild second(exe, "check");
-  EXPECT_EQ(second.ExitCode(30000), 1);
-  EXPECT_EQ(first.ExitCode(10000), RestoredExit);
+  ExpectSecondStartRestoresFirst(exe, exe);
 }
 
 TEST(Instance, PathsDifferingInLetterCaseAreTheSameProgram) {
   TCopies copies;
   const std::string exe = copies.Copy("Kestrune.exe");
-  ASSERT_FALSE(exe.empty());
-  TWindowChild first(exe);
-  ASSERT_TRUE(first.WaitReady());
   std::string upper = exe;
   CharUpperBuffA(upper.data(), static_cast<DWORD>(upper.size()));
-  TChild second(upper, "check");
-  EXPECT_EQ(second.ExitCode(30000), 1);
-  EXPECT_EQ(first.ExitCode(10000), RestoredExit);
+  ExpectSecondStartRestoresFirst(exe, upper);
 }
 
 TEST(Instance, CopyUnderAnotherPathIsAnotherProgram) {
@@ -300,12 +301,7 @@ TEST(Instance, PathsLongerThan255CharactersStillMatch) {
   TCopies copies(300);
   ASSERT_GT(copies.Dir.size(), 255u);
   const std::string exe = copies.Copy("Kestrune.exe");
-  ASSERT_FALSE(exe.empty());
-  TWindowChild first(exe);
-  ASSERT_TRUE(first.WaitReady());
-  TChild second(exe, "check");
-  EXPECT_EQ(second.ExitCode(30000), 1);
-  EXPECT_EQ(first.ExitCode(10000), RestoredExit);
+  ExpectSecondStartRestoresFirst(exe, exe);
 }
 
 TEST(Instance, FindProcessWindowPassesOverInputMethodWindows) {
