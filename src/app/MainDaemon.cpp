@@ -175,9 +175,11 @@ void TOV_Kestrune::FormCreate() {
 bool TOV_Kestrune::FormClose() {
   if (RelayThread || Setting.SourceMode) {
     if (ConfirmExit && !S.Dialogs.Confirm("Are you sure exit this program?")) return false;
-    Running = false;
     Stop();
   }
+  // A session still waiting for its devices ends with the window; an error still on its way to
+  // the main thread then restarts nothing.
+  Running = false;
   TimerWork.SetEnabled(false);
   Delay(S.App, 20);
   if (Silence) {
