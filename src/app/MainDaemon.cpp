@@ -309,7 +309,7 @@ void TOV_Kestrune::RunPlayTick() {
   } else if (now > WaitDeadline && WaitDeadline > 0) {
     WaitDeadline = 0;
     SetStatus("OFFLINE", ColorRed);
-    Notify(CodeOffline);
+    Notify(ntfOffline);
   } else {
     SetStatus("WAIT", ColorRed);
   }
@@ -318,7 +318,7 @@ void TOV_Kestrune::RunPlayTick() {
 void TOV_Kestrune::ComeOnline() {
   AwaitingFlow = false;
   SetStatus("Online", ColorGreen);
-  Notify(CodeOnline);
+  Notify(ntfOnline);
   if (FadeInOnStart) FadeIn();
 }
 
@@ -493,12 +493,12 @@ void TOV_Kestrune::SilenceStep() {
   if (!Silence) return;
   if (event == 1) {
     Silence->Arm(2, Setting.RestoreTime, Setting.Silence);
-    Notify(CodeSilence);
+    Notify(ntfSilence);
     SilenceFlag = true;
     SetStatus("Silence", ColorRed);
   } else if (event == 2) {
     Silence->Arm(Setting.SilenceTime > 0 ? 1 : 0, Setting.SilenceTime, Setting.Silence);
-    Notify(CodeSound);
+    Notify(ntfSound);
     SilenceFlag = false;
     SetStatus("Online", ColorGreen);
   }
@@ -513,7 +513,7 @@ void TOV_Kestrune::ShowLevel() {
     } else if (now > WaitDeadline && WaitDeadline > 0) {
       WaitDeadline = 0;
       SetStatus("OFFLINE", ColorRed);
-      Notify(CodeOffline);
+      Notify(ntfOffline);
     }
     return;
   }

@@ -6,11 +6,8 @@
 #include <memory>
 #include <thread>
 
-// Status codes the relay reports to controlling programs.
-inline constexpr uint16_t CodeSilence = 0x0400;
-inline constexpr uint16_t CodeSound = 0x0401;
-inline constexpr uint16_t CodeOffline = 0x1000;
-inline constexpr uint16_t CodeOnline = 0x1001;
+#include "link/Protocol.h"
+
 
 // Where status notifications go (the peer transport in the program, a recorder in tests).
 class TPeerNotifier {

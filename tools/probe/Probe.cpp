@@ -18,11 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "link/Protocol.h"
+
 namespace {
 
-const char* const MainClass = "TOV_Kestrune";
-const char* const NameProp = "KestruneControl";
-const char* const ValueProp = "KestruneValue";
+const char* const MainClass = MainWindowClass;
+const char* const NameProp = ControlNameProp;
+const char* const ValueProp = ControlValueProp;
 constexpr UINT SendTimeoutMs = 2000;
 
 BOOL CALLBACK CollectMain(HWND hwnd, LPARAM param) {

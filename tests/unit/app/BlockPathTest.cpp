@@ -128,11 +128,11 @@ TEST_F(BlockPathTest, SilenceShowsAfterSilenceTimeAndSoundRestoresOnline) {
   RunUntilStatus("Silence", 1500);
   EXPECT_TRUE(Form->SilenceFlag);
   ASSERT_EQ(Notifier.Codes.size(), 1u);
-  EXPECT_EQ(Notifier.Codes[0], CodeSilence);
+  EXPECT_EQ(Notifier.Codes[0], ntfSilence);
   Sim.SetSignal(Input, TSimSignal::Sine(440, 4000));
   RunUntilStatus("Online", 1000);
   EXPECT_FALSE(Form->SilenceFlag);
-  EXPECT_EQ(Notifier.Codes.back(), CodeSound);
+  EXPECT_EQ(Notifier.Codes.back(), ntfSound);
 }
 
 TEST(Levels, CalcLevelUsesWholeFramesAndTheNegativeMagnitudeRule) {

@@ -74,16 +74,16 @@ TEST_F(MainFixture, WaitsThenReportsOfflineOnceAndComesOnlineWhenTheDeviceAppear
   Run(200);
   EXPECT_EQ(Form->LabStatus.Caption(), "WAIT");
   Run(2000);
-  EXPECT_EQ(Count(Notifier.Codes, CodeOffline), 1u);
+  EXPECT_EQ(Count(Notifier.Codes, ntfOffline), 1u);
   EXPECT_EQ(Sim.OpenHandles(), 0) << "the output is missing, so the input must not be open";
 
   Sim.AddOutput(TSimDeviceSpec(" usb speakers "));
   RunUntilStatus("Online", 400);
   EXPECT_EQ(Form->LabStatus.FontColor(), ColorGreen);
   ASSERT_FALSE(Notifier.Codes.empty());
-  EXPECT_EQ(Notifier.Codes.back(), CodeOnline);
+  EXPECT_EQ(Notifier.Codes.back(), ntfOnline);
   Run(10);
-  EXPECT_EQ(Notifier.Codes.back(), CodeSound) << "one display tick after coming online";
+  EXPECT_EQ(Notifier.Codes.back(), ntfSound) << "one display tick after coming online";
   EXPECT_EQ(Form->PanSRC.Caption(), "Input: Line In");
 }
 
@@ -150,7 +150,7 @@ TEST_F(MainFixture, SeveralErrorsInARowFoldIntoOneRestart) {
   Create();
   RunUntilStatus("Online", 400);
   Run(500);
-  const size_t onlines = Count(Notifier.Codes, CodeOnline);
+  const size_t onlines = Count(Notifier.Codes, ntfOnline);
   Sim.FailAlways(TSimCall::OutWrite, MMSYSERR_NOMEM);
   Sim.FailAlways(TSimCall::InPrepare, MMSYSERR_NOMEM);
   Sim.Advance(50);
@@ -160,7 +160,7 @@ TEST_F(MainFixture, SeveralErrorsInARowFoldIntoOneRestart) {
   Sim.ClearFailures();
   RunUntilStatus("WAIT", 100);
   RunUntilStatus("Online", 600);
-  EXPECT_EQ(Count(Notifier.Codes, CodeOnline), onlines + 1);
+  EXPECT_EQ(Count(Notifier.Codes, ntfOnline), onlines + 1);
 }
 
 TEST_F(MainFixture, DevicesThatSilentlyStopAreNoticedAndRecovered) {
@@ -254,8 +254,8 @@ TEST_F(MainFixture, DeviceThatOpensButNeverDeliversEndsOfflineNotOnline) {
   }
   EXPECT_EQ(Form->LabStatus.Caption(), "OFFLINE");
   EXPECT_FALSE(sawOnline);
-  EXPECT_EQ(Count(Notifier.Codes, CodeOnline), 0u);
-  EXPECT_EQ(Count(Notifier.Codes, CodeOffline), 1u);
+  EXPECT_EQ(Count(Notifier.Codes, ntfOnline), 0u);
+  EXPECT_EQ(Count(Notifier.Codes, ntfOffline), 1u);
 }
 
 TEST_F(MainFixture, SettingsOkResizesTheRunningDevicesAndAsksForARestartOnlyWhenNeeded) {
