@@ -51,9 +51,12 @@ class StabilizerTest : public ::testing::Test {
   // One recorded block through the stabilizer, ms after the previous one; returns its new size.
   size_t Tick(uint64_t ms = 10, int32_t size = Small, int32_t blocksize = 0) {
     Clock.Advance(ms);
-    std::vector<char> block(size, 0);
+    const std::vector<int16_t> zeros(static_cast<size_t>(size) / 2, 0);
+    TWorkBlock block;
+    block.Reserve(4 * size);
+    block.Load(zeros.data(), size);
     Stab.StabilyzerTick(block, blocksize);
-    return block.size();
+    return static_cast<size_t>(block.Size);
   }
 
   // Ticks every 10 ms for ms and returns the StabValue changes seen.
@@ -218,13 +221,12 @@ TEST(StabilizerLoop, HoldsTheQueueAgainstAFastOutput) {
   ASSERT_EQ(capture.Open(), 0);
   capture.ProcessDone();
   int refused = 0;
+  TWorkBlock work;
+  work.Reserve(4 * Small);
   capture.OnData = [&](TWaveCapture*, const int16_t* data, int32_t size) {
-    std::vector<char> copy(size);
-    std::memcpy(copy.data(), data, size);
-    stab.StabilyzerTick(copy, 0);
-    if (!player.AddBuffer(reinterpret_cast<const int16_t*>(copy.data()),
-                          static_cast<int32_t>(copy.size())))
-      ++refused;
+    work.Load(data, size);
+    stab.StabilyzerTick(work, 0);
+    if (!player.AddBuffer(work.Data(), work.Size)) ++refused;
   };
   bool prefill = true;
   double worst = 0;
