@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "app/MainDaemon.h"
+#include "link/Protocol.h"
 #include "platform/win32/ExePath.h"
 #include "platform/win32/Instance.h"
 #include "platform/win32/Profile.h"
@@ -11,6 +12,7 @@
 #include "platform/win32/WinmmApi.h"
 #include "ui/win32/Win32App.h"
 #include "ui/win32/Win32Form.h"
+#include "util/Helpers.h"
 
 namespace {
 
@@ -34,7 +36,7 @@ TThreadRelayHost::THooks RelayHooks() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   TWin32App app(instance);
-  if (CheckOtherInstance()) return 0;
+  if (CheckOtherInstance(MainWindowClass)) return 0;
 
   const std::string exePath = ExecutablePath();
   TWinmmApi wave;
