@@ -1,8 +1,6 @@
 // Misbehaves as real plug-ins do: writes twice the frames it is given, returns that count, and
 // leaves the floating-point unit changed (x87 rounding up at single precision; SSE rounding
 // toward zero with denormals flushed).
-#include <xmmintrin.h>
-
 #include "Plugin.h"
 
 namespace {
@@ -12,7 +10,10 @@ void SpoilFpState() {
   asm volatile("fnstcw %0" : "=m"(control));
   control = static_cast<unsigned short>((control & ~0x0F00) | 0x0800);
   asm volatile("fldcw %0" : : "m"(control));
-  _mm_setcsr((_mm_getcsr() & ~0x6000u) | 0x6000u | 0x8040u);
+  unsigned int csr = 0;
+  asm volatile("stmxcsr %0" : "=m"(csr));
+  csr |= 0x6000u | 0x8040u;
+  asm volatile("ldmxcsr %0" : : "m"(csr));
 }
 
 int DSP_CALL Init(TDspModule*) {

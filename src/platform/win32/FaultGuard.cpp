@@ -17,9 +17,21 @@ struct TGuardFrame {
   DWORD Code;
   volatile bool Armed;
 #if defined(__i386__)
-  EXCEPTION_REGISTRATION_RECORD* Registrations;
+  void* Registrations;
 #endif
 };
+
+#if defined(__i386__)
+// The head of the thread's chain of exception registrations, fs:[0].
+void* RegistrationChain() {
+  void* head;
+  asm volatile("movl %%fs:0, %0" : "=r"(head));
+  return head;
+}
+void SetRegistrationChain(void* head) {
+  asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory");
+}
+#endif
 
 // The thread-local slot that points to the innermost guarded call's frame. Allocated once for
 // the process; the index itself never changes.
@@ -83,6 +95,38 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* info) {
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
+// Points the thread's slot at a frame for a scope, and back at the enclosing one after it, also
+// when an exception leaves the call.
+class TSlotScope {
+ public:
+  explicit TSlotScope(TGuardFrame& frame) {
+    frame.Outer = static_cast<TGuardFrame*>(TlsGetValue(FrameSlot()));
+    Outer = frame.Outer;
+    TlsSetValue(FrameSlot(), &frame);
+  }
+  ~TSlotScope() { TlsSetValue(FrameSlot(), Outer); }
+  TSlotScope(const TSlotScope&) = delete;
+  TSlotScope& operator=(const TSlotScope&) = delete;
+
+ private:
+  TGuardFrame* Outer;
+};
+
+// The resume point: a fault in the call comes back here through Land with a non-zero result.
+__attribute__((noinline)) bool RunArmed(TGuardFrame& frame, void (*call)(void*), void* context) {
+  if (__builtin_setjmp(frame.Jump) != 0) {
+#if defined(__i386__)
+    SetRegistrationChain(frame.Registrations);
+#endif
+    if (frame.Code == EXCEPTION_STACK_OVERFLOW) _resetstkoflw();
+    return false;
+  }
+  frame.Armed = true;
+  call(context);
+  frame.Armed = false;
+  return true;
+}
+
 }  // namespace
 
 TFaultGuard::TFaultGuard() {
@@ -102,7 +146,6 @@ bool TFaultGuard::Call(void (*call)(void* context), void* context) {
   }
   unsigned char landing[LandingBytes];
   TGuardFrame frame;
-  frame.Outer = static_cast<TGuardFrame*>(TlsGetValue(FrameSlot()));
   frame.Code = 0;
   frame.Armed = false;
   // The landing function starts as if called: x64 with its return address slot and the 32-byte
@@ -113,20 +156,8 @@ bool TFaultGuard::Call(void (*call)(void* context), void* context) {
 #else
   *reinterpret_cast<TGuardFrame**>(top) = &frame;
   frame.LandingStack = top - 4;
-  frame.Registrations = reinterpret_cast<NT_TIB*>(NtCurrentTeb())->ExceptionList;
+  frame.Registrations = RegistrationChain();
 #endif
-  TlsSetValue(FrameSlot(), &frame);
-  if (__builtin_setjmp(frame.Jump) != 0) {
-#if defined(__i386__)
-    reinterpret_cast<NT_TIB*>(NtCurrentTeb())->ExceptionList = frame.Registrations;
-#endif
-    if (frame.Code == EXCEPTION_STACK_OVERFLOW) _resetstkoflw();
-    TlsSetValue(FrameSlot(), frame.Outer);
-    return false;
-  }
-  frame.Armed = true;
-  call(context);
-  frame.Armed = false;
-  TlsSetValue(FrameSlot(), frame.Outer);
-  return true;
+  TSlotScope scope(frame);
+  return RunArmed(frame, call, context);
 }

@@ -4,14 +4,16 @@
 
 // Catches hardware exceptions raised inside calls into plug-ins. MinGW has no __try, so:
 //  - Call keeps a resume point (__builtin_setjmp) in a frame on its own stack, which a
-//    thread-local slot points to, and marks the frame armed for the length of the plug-in call.
+//    thread-local slot points to for the length of the call, and marks the frame armed while
+//    the plug-in runs.
 //  - A vectored exception handler that sees a hardware fault (access violation, illegal
 //    instruction, division by zero, stack overflow, unmasked floating-point trap...) on a thread
 //    whose frame is armed disarms the frame and resumes the thread in a landing function, on a
 //    small stack area reserved inside Call's frame (so that even a stack overflow has room to
-//    land). The landing function jumps back to the resume point (__builtin_longjmp, which
-//    restores the stack and frame pointers; Call's prologue saved every callee-saved register)
-//    and Call returns false. The plug-in's frames between are abandoned, not unwound.
+//    land). The landing function jumps back to the resume point (__builtin_longjmp restores the
+//    stack and frame pointers; the function holding the resume point saves every callee-saved
+//    register in its prologue) and Call returns false. The plug-in's frames are abandoned, not
+//    unwound.
 //  - On x86 the chain of exception registrations (fs:[0]) is set back to what it was before the
 //    call: the abandoned frames may have registered handlers. After a stack overflow the stack's
 //    guard page is put back.
