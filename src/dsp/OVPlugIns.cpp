@@ -126,6 +126,13 @@ bool TPlugInHost::LoadPlugin(const std::string& directory, const std::string& fi
   return active;
 }
 
+void TPlugInHost::LoadPluginFiles(const std::string& directory,
+                                  const std::vector<std::string>& fileNames) {
+  for (const std::string& name : fileNames)
+    if (!name.empty() && Libraries.FileExists(AddBackslash(directory) + name))
+      LoadPlugin(directory, name);
+}
+
 void TPlugInHost::UnloadPlugin(int32_t position) {
   if (position < 0 || position >= static_cast<int32_t>(Loaded.size())) return;
   std::unique_ptr<TPluginEntry> entry = std::move(Loaded[position]);

@@ -56,6 +56,8 @@ class TPlugInLibraries {
   virtual std::vector<TFoundFile> FindFiles(const std::string& directory,
                                             const std::string& pattern) = 0;
   virtual bool DirectoryExists(const std::string& path) = 0;
+  // True for an existing file (not a directory).
+  virtual bool FileExists(const std::string& path) = 0;
   // Below, at or above 0: the order of two file names in the system's collation, case ignored.
   virtual int CompareNames(const std::string& a, const std::string& b) = 0;
 };
@@ -114,6 +116,9 @@ class TPlugInHost {
   // already in the list (case ignored) or a library already loaded under another name adds
   // nothing.
   bool LoadPlugin(const std::string& directory, const std::string& fileName);
+  // The plug-ins of the settings at start: LoadPlugin for each name, in order, whose file exists
+  // in the directory. A name whose file is missing gets no entry at all.
+  void LoadPluginFiles(const std::string& directory, const std::vector<std::string>& fileNames);
   // Removes the entry at a position (later entries move up); a loaded library is quit and
   // released. Positions outside the list do nothing.
   void UnloadPlugin(int32_t position);

@@ -11,5 +11,6 @@ class TWinPlugInLibraries : public TPlugInLibraries {
   std::vector<TFoundFile> FindFiles(const std::string& directory,
                                     const std::string& pattern) override;
   bool DirectoryExists(const std::string& path) override;
+  bool FileExists(const std::string& path) override;
   int CompareNames(const std::string& a, const std::string& b) override;
 };

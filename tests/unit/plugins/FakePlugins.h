@@ -89,6 +89,8 @@ class TFakeLibraries : public TPlugInLibraries {
     }
   }
 
+  // A file of the plug-in directory that is no library.
+  void AddPlainFile(const std::string& name) { PlainFiles.insert(Key(name)); }
   // Registers a file of the plug-in directory C:\plugins. Aliases name the same file (as a
   // short name or another letter case does on Windows).
   void AddFile(const std::string& name, TFakeSpec spec) { Specs[Key(name)] = std::move(spec); }
@@ -156,6 +158,13 @@ class TFakeLibraries : public TPlugInLibraries {
   }
 
   bool DirectoryExists(const std::string& path) override { return Directories.count(path) > 0; }
+
+  bool FileExists(const std::string& path) override {
+    const std::string prefix = "C:\\plugins\\";
+    if (path.compare(0, prefix.size(), prefix) != 0) return false;
+    const std::string key = Key(path.substr(prefix.size()));
+    return Specs.count(key) > 0 || Aliases.count(key) > 0 || PlainFiles.count(key) > 0;
+  }
 
   int CompareNames(const std::string& a, const std::string& b) override {
     return Key(a).compare(Key(b));
@@ -247,4 +256,5 @@ class TFakeLibraries : public TPlugInLibraries {
 
   std::map<std::string, TFakeSpec> Specs;
   std::map<std::string, std::string> Aliases;
+  std::set<std::string> PlainFiles;
 };

@@ -79,6 +79,7 @@ TEST_F(PlugInHostTest, LoadsInRequestOrderAndKeepsFailuresAsInactiveEntries) {
   noModule.NullModule = true;
   Libs.AddFile("dsp_nomodule.dll", noModule);
   Libs.AddFile("dsp_b.dll", Tag(2));
+  Libs.AddPlainFile("dsp_text.dll");
   void* const window = reinterpret_cast<void*>(0x1234);
   Host.SetParentWindow(window);
 
@@ -86,12 +87,11 @@ TEST_F(PlugInHostTest, LoadsInRequestOrderAndKeepsFailuresAsInactiveEntries) {
   EXPECT_FALSE(Host.LoadPlugin(Dir, "dsp_init.dll"));
   EXPECT_FALSE(Host.LoadPlugin(Dir, "dsp_noentry.dll"));
   EXPECT_FALSE(Host.LoadPlugin(Dir, "dsp_nomodule.dll"));
-  EXPECT_FALSE(Host.LoadPlugin(Dir, "dsp_missing.dll"));
+  EXPECT_FALSE(Host.LoadPlugin(Dir, "dsp_text.dll"));
   EXPECT_TRUE(Host.LoadPlugin(Dir, "dsp_b.dll"));
 
-  EXPECT_EQ(Names(),
-            (std::vector<std::string>{"dsp_a.dll", "dsp_init.dll", "dsp_noentry.dll",
-                                      "dsp_nomodule.dll", "dsp_missing.dll", "dsp_b.dll"}));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"dsp_a.dll", "dsp_init.dll", "dsp_noentry.dll",
+                                               "dsp_nomodule.dll", "dsp_text.dll", "dsp_b.dll"}));
   EXPECT_EQ(Actives(), (std::vector<bool>{true, false, false, false, false, true}));
   // Only the two active plug-ins keep their libraries; the others were released where loaded.
   EXPECT_EQ(Libs.LoadedCount(), 2);
@@ -114,6 +114,18 @@ TEST_F(PlugInHostTest, LoadsInRequestOrderAndKeepsFailuresAsInactiveEntries) {
   EXPECT_EQ(image->Inits, 1);
 
   EXPECT_EQ(RunOne(0), 12);
+}
+
+TEST_F(PlugInHostTest, SettingsListLoadsOnlyFilesThatExist) {
+  Libs.AddFile("dsp_a.dll", Tag(1));
+  Libs.AddFile("dsp_b.dll", Tag(2));
+  Libs.AddPlainFile("dsp_text.dll");
+  Host.LoadPluginFiles(Dir, {"dsp_b.dll", "dsp_gone.dll", "", "dsp_text.dll", "dsp_a.dll"});
+  EXPECT_EQ(Names(), (std::vector<std::string>{"dsp_b.dll", "dsp_text.dll", "dsp_a.dll"}));
+  EXPECT_EQ(Actives(), (std::vector<bool>{true, false, true}));
+  EXPECT_EQ(RunOne(0), 21);
+  Host.LoadPluginFiles("C:\\nowhere", {"dsp_c.dll"});
+  EXPECT_EQ(Names().size(), 3u);
 }
 
 TEST_F(PlugInHostTest, RefusesTheSameLibraryTwice) {

@@ -4,11 +4,13 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dsp/FpState.h"
@@ -136,7 +138,10 @@ TEST_F(PlugInsWinTest, WhatCannotBeLoadedLeavesAnInactiveEntryAndNoLibrary) {
 }
 
 TEST_F(PlugInsWinTest, GainPluginHalvesABlock) {
-  ASSERT_TRUE(Host.LoadPlugin(PluginDir(), "dsp_gain.dll"));
+  // As the settings name it, beside a plug-in whose file is gone.
+  Host.LoadPluginFiles(PluginDir(), {"dsp_gone.dll", "dsp_gain.dll"});
+  ASSERT_EQ(Host.LoadedPlugins().size(), 1u);
+  ASSERT_TRUE(Host.LoadedPlugins()[0]->Active);
   const TPluginEntry& entry = *Host.LoadedPlugins()[0];
   EXPECT_EQ(entry.Module->hDllInstance, GetModuleHandleA("dsp_gain.dll"));
 
@@ -229,6 +234,47 @@ TEST_F(PlugInsWinTest, FaultingPluginLeavesTheChainWhileTheOthersGoOn) {
   EXPECT_FALSE(IsLoaded("dsp_fault.dll"));
   EXPECT_FALSE(IsLoaded("dsp_gain.dll"));
   EXPECT_FALSE(IsLoaded("dsp_gain2.dll"));
+}
+
+// The relay's own thread meets the fault while the main thread changes the chain.
+TEST_F(PlugInsWinTest, FaultOnTheRelayThreadWhileTheChainChanges) {
+  TTempDir dir;
+  dir.CopyPlugin("dsp_gain.dll", "dsp_gain2.dll");
+  ASSERT_TRUE(Host.LoadPlugin(PluginDir(), "dsp_gain.dll"));
+  std::atomic<bool> stop{false};
+  std::atomic<int> passes{0}, wrongSizes{0};
+  std::thread relay([&] {
+    std::vector<short> block(2 * 2 * 441);
+    while (!stop) {
+      std::fill(block.begin(), block.end(), 1000);
+      int32_t size = 441 * 4;
+      Host.ProcessPlugins(block.data(), size, 44100);
+      wrongSizes += size != 441 * 4;
+      ++passes;
+    }
+  });
+  auto awaitPasses = [&](int n) {
+    const int target = passes + n;
+    for (int i = 0; i < 5000 && passes < target; ++i) Sleep(1);
+    return passes >= target;
+  };
+
+  ASSERT_TRUE(Host.LoadPlugin(PluginDir(), "dsp_fault.dll"));
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_TRUE(Host.LoadPlugin(dir.Path, "dsp_gain2.dll"));
+    ASSERT_TRUE(awaitPasses(5));
+    Host.UnloadPlugin(2);
+    EXPECT_FALSE(IsLoaded("dsp_gain2.dll"));
+  }
+  ASSERT_TRUE(awaitPasses(100));
+  EXPECT_EQ(Actives(), (std::vector<bool>{true, false}));
+  Host.UnloadPlugin(1);
+  EXPECT_FALSE(IsLoaded("dsp_fault.dll"));
+  ASSERT_TRUE(awaitPasses(5));
+  stop = true;
+  relay.join();
+  EXPECT_EQ(wrongSizes, 0);
+  EXPECT_EQ(Actives(), std::vector<bool>{true});
 }
 
 // The chain's cost per 10 ms block at 44100 Hz, printed for the benchmarks.
