@@ -6,7 +6,9 @@
 #include "app/MainDaemon.h"
 #include "link/Protocol.h"
 #include "platform/win32/ExePath.h"
+#include "platform/win32/FaultGuard.h"
 #include "platform/win32/Instance.h"
+#include "platform/win32/PlugInLibraries.h"
 #include "platform/win32/Profile.h"
 #include "platform/win32/VersionInfo.h"
 #include "platform/win32/WinmmApi.h"
@@ -44,6 +46,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   TThreadRelayHost relayHost(RelayHooks());
   TrpVersionInfo version;
   TWin32Form window(app);
+  TWinPlugInLibraries plugInLibraries;
+  TFaultGuard plugInGuard;
   TMainServices services{app,
                          SystemClock(),
                          wave,
@@ -52,6 +56,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                          window,
                          relayHost,
                          ini,
+                         plugInLibraries,
+                         plugInGuard,
                          ExeDirOf(exePath),
                          version.FileVersion,
                          LocaleDecimalSeparator(),
