@@ -203,8 +203,8 @@ std::optional<int> ParseArguments(const std::vector<std::string>& args, TOptions
   o.Command = words[0];
   const size_t extra = words.size() - 1;
   const std::string& c = o.Command;
-  const bool known = c == "list" || c == "play" || c == "stop" || c == "fadein" ||
-                     c == "fadeout" || c == "volume" || c == "watch" || c == "record";
+  const bool known = c == "list" || c == "play" || c == "stop" || c == "fadein" || c == "fadeout" ||
+                     c == "volume" || c == "watch" || c == "record";
   if (!known) return UsageError("unknown command " + c);
   if (o.Fade && c != "play" && c != "stop") return UsageError("--fade belongs to play and stop");
   if (o.Seconds && c != "watch" && c != "record")
@@ -276,18 +276,18 @@ int SelectInstance(TDesktop& desktop, TWinMSG& link, const TOptions& o, TInstanc
     if (matching.empty())
       return Fail(ExitNoInstance, Format("no Kestrune answers to program ID %d", *o.Pid));
     if (matching.size() > 1)
-      return Fail(ExitNoInstance, Format("%zu instances answer to program ID %d",
-                                         matching.size(), *o.Pid));
+      return Fail(ExitNoInstance,
+                  Format("%zu instances answer to program ID %d", matching.size(), *o.Pid));
     chosen = matching[0];
     return ExitOk;
   }
   if (instances.size() > 1)
-    return Fail(ExitNoInstance, Format("%zu instances run: choose one with --pid (see list)",
-                                       instances.size()));
+    return Fail(ExitNoInstance,
+                Format("%zu instances run: choose one with --pid (see list)", instances.size()));
   chosen = instances[0];
   if (!chosen.ProgramId)
-    return Fail(ExitNoAnswer, "the instance (window " + WindowText(chosen.Wnd) +
-                                  ") did not answer in time");
+    return Fail(ExitNoAnswer,
+                "the instance (window " + WindowText(chosen.Wnd) + ") did not answer in time");
   if (*chosen.ProgramId == 0)
     return Fail(ExitNotInteractive,
                 "the instance is not in interactive mode (its program ID is 0): it ignores "
@@ -316,9 +316,8 @@ class TConnection {
  public:
   TConnection(TDesktop& desktop, const TInstance& instance, uint32_t timeoutMs)
       : Instance(instance),
-        Window(OwnWindowClass, [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) {
-          return Handle(m, w, l, r);
-        }),
+        Window(OwnWindowClass,
+               [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return Handle(m, w, l, r); }),
         Link(desktop, AsWnd(Window.Handle())) {
     Link.SendTimeoutMs = timeoutMs;
   }
@@ -486,8 +485,8 @@ int Record(TDesktop& desktop, const TInstance& instance, const TOptions& o) {
       const TBlockLevels peak = recorder.TakePeakLevels();
       const double seconds =
           recorder.SampleRate() ? double(recorder.FramesWritten()) / recorder.SampleRate() : 0;
-      PrintLine(stdout, Format("%s %8.2f s  left %s dB  right %s dB", TimeStamp().c_str(),
-                               seconds, Level(peak.Left).c_str(), Level(peak.Right).c_str()));
+      PrintLine(stdout, Format("%s %8.2f s  left %s dB  right %s dB", TimeStamp().c_str(), seconds,
+                               Level(peak.Left).c_str(), Level(peak.Right).c_str()));
     }
     if (!c.InstanceAlive()) {
       code = ExitGone;
@@ -503,12 +502,11 @@ int Record(TDesktop& desktop, const TInstance& instance, const TOptions& o) {
 
   const double seconds =
       recorder.SampleRate() ? double(recorder.FramesWritten()) / recorder.SampleRate() : 0;
-  PrintLine(stdout,
-            Format("wrote %llu frames (%.3f s at %d Hz) to %s; %llu blocks, %llu left out",
-                   static_cast<unsigned long long>(recorder.FramesWritten()), seconds,
-                   recorder.SampleRate(), o.File.c_str(),
-                   static_cast<unsigned long long>(recorder.BlocksWritten()),
-                   static_cast<unsigned long long>(recorder.BlocksRefused())));
+  PrintLine(stdout, Format("wrote %llu frames (%.3f s at %d Hz) to %s; %llu blocks, %llu left out",
+                           static_cast<unsigned long long>(recorder.FramesWritten()), seconds,
+                           recorder.SampleRate(), o.File.c_str(),
+                           static_cast<unsigned long long>(recorder.BlocksWritten()),
+                           static_cast<unsigned long long>(recorder.BlocksRefused())));
   if (c.BlocksLostHere)
     PrintLine(stderr, Format("kestrune-ctl: %llu blocks came faster than the file took them",
                              static_cast<unsigned long long>(c.BlocksLostHere)));
@@ -519,8 +517,8 @@ int Record(TDesktop& desktop, const TInstance& instance, const TOptions& o) {
     case ExitGone:
       return Fail(ExitGone, "the instance's window went away");
     case ExitNoStream:
-      return Fail(ExitNoStream, Format("no stream block came for %u s; is the relay running?",
-                                       o.IdleMs / 1000));
+      return Fail(ExitNoStream,
+                  Format("no stream block came for %u s; is the relay running?", o.IdleMs / 1000));
     default:
       break;
   }

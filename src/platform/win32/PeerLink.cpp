@@ -29,8 +29,9 @@ TSendResult TWin32Desktop::SendWinMsg(TWnd to, TWnd from, uint32_t packed, uint3
   const HWND hwnd = AsHwnd(to);
   if (!IsWindow(hwnd)) return {TSendStatus::Gone, 0};
   DWORD_PTR result = 0;
-  const LRESULT ok = SendMessageTimeoutA(hwnd, WM_WINMSG, static_cast<WPARAM>(from),
-                                         static_cast<LPARAM>(packed), SendFlags, timeoutMs, &result);
+  const LRESULT ok =
+      SendMessageTimeoutA(hwnd, WM_WINMSG, static_cast<WPARAM>(from), static_cast<LPARAM>(packed),
+                          SendFlags, timeoutMs, &result);
   return Sent(hwnd, ok, result);
 }
 

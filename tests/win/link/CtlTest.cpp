@@ -77,8 +77,8 @@ size_t ExpectConsecutiveBlocks(const std::vector<int16_t>& samples, size_t block
     sequence.push_back(SequenceOf(samples.data() + i * blockSamples, blockSamples));
   for (size_t i = 0; i < whole; ++i) {
     EXPECT_GE(sequence[i], 0) << "block " << i << " is damaged";
-    EXPECT_TRUE(i == 0 || sequence[i] == sequence[i - 1] + 1) << "block " << i << " follows "
-                                                              << sequence[i - (i > 0)];
+    EXPECT_TRUE(i == 0 || sequence[i] == sequence[i - 1] + 1)
+        << "block " << i << " follows " << sequence[i - (i > 0)];
   }
   return whole;
 }
@@ -143,8 +143,7 @@ TEST(Ctl, CommandsReachTheInstanceAndRunOnItsLoop) {
     EXPECT_EQ(run.Exit, std::optional<DWORD>(0)) << args << ": " << run.Out;
   }
   EXPECT_EQ(host.Calls, (std::vector<std::string>{"play", "stop fade", "fade in", "fade out",
-                                                  "volume 42", "volume 0", "play fade",
-                                                  "stop"}));
+                                                  "volume 42", "volume 0", "play fade", "stop"}));
   EXPECT_TRUE(host.Link.Peers().empty() && host.Link.Pending().empty())
       << "commands need no announcement and make none";
 }
@@ -204,8 +203,7 @@ TEST(Ctl, RecordWritesTheStreamToAWavAndPrintsLevels) {
   const std::string path = TempFile("kestrune-ctl-record.wav");
   const TCtlRun run = RunCtl(host, "record \"" + path + "\" --seconds 1 --every 200");
   EXPECT_EQ(run.Exit, std::optional<DWORD>(0)) << run.Out;
-  EXPECT_NE(run.Out.find("wrote 44100 frames (1.000 s at 44100 Hz)"), std::string::npos)
-      << run.Out;
+  EXPECT_NE(run.Out.find("wrote 44100 frames (1.000 s at 44100 Hz)"), std::string::npos) << run.Out;
   const std::regex level("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d +[0-9.]+ s  left +-?[0-9.]+ dB  right");
   EXPECT_GE(std::distance(std::sregex_iterator(run.Out.begin(), run.Out.end(), level),
                           std::sregex_iterator()),

@@ -62,8 +62,8 @@ class TChild {
     si.hStdError = childOut.Get();
     PROCESS_INFORMATION pi{};
     std::string cmd = "\"" + exe + "\" " + args;
-    if (!CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &si, &pi))
+    if (!CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &si, &pi))
       return false;
     Process = TKernelHandle(pi.hProcess);
     CloseHandle(pi.hThread);

@@ -183,10 +183,12 @@ TEST(PeerLink, AFloodFromAnotherProcessLeavesTheWindowAnsweringAndItsMemoryFlat)
 
   ASSERT_EQ(exit, std::optional<DWORD>(0)) << flood.Output();
   ASSERT_TRUE(pings) << pinger.Output();
-  std::printf("measured: %s; %s; heap %zu KB before, %zu KB after; private bytes %zu KB before, "
-              "%zu KB after; at most %zu commands waiting; %zu commands run\n",
-              flood.Output().c_str(), pings->c_str(), heapBefore / 1024, heapAfter / 1024,
-              before / 1024, after / 1024, host.MostWaiting, host.CallCount - callsBefore);
+  std::printf(
+      "measured: %s; %s; heap %zu KB before, %zu KB after; private bytes %zu KB before, "
+      "%zu KB after; at most %zu commands waiting; %zu commands run\n",
+      flood.Output().c_str(), pings->c_str(), heapBefore / 1024, heapAfter / 1024,
+      static_cast<size_t>(before / 1024), static_cast<size_t>(after / 1024), host.MostWaiting,
+      host.CallCount - callsBefore);
   unsigned long long asked = 0, unanswered = 99, slowest = 99999;
   ASSERT_EQ(std::sscanf(pings->c_str(), "ping asked=%llu unanswered=%llu slowest-ms=%llu", &asked,
                         &unanswered, &slowest),

@@ -112,8 +112,8 @@ int Sink(HWND target) {
   const WPARAM own = reinterpret_cast<WPARAM>(window.Handle());
   Say("window 0x%llx", static_cast<unsigned long long>(own));
   auto send = [&](uint16_t parameter, DWORD_PTR& result) {
-    return SendMessageTimeoutA(target, WM_WINMSG, own, PackParam(ctlCode, parameter),
-                               SMTO_NORMAL, 5000, &result) != 0;
+    return SendMessageTimeoutA(target, WM_WINMSG, own, PackParam(ctlCode, parameter), SMTO_NORMAL,
+                               5000, &result) != 0;
   };
 
   TInputLines input(GetCurrentThreadId());
@@ -132,7 +132,8 @@ int Sink(HWND target) {
         Say("bye ok=%d", send(ctlBye, result) ? 1 : 0);
       } else if (line == "query") {
         const bool ok = send(ctlQueryId, result);
-        Say("query ok=%d id=%lld", ok ? 1 : 0, static_cast<long long>(static_cast<LRESULT>(result)));
+        Say("query ok=%d id=%lld", ok ? 1 : 0,
+            static_cast<long long>(static_cast<LRESULT>(result)));
       } else if (line == "notes") {
         std::string list;
         for (uint16_t n : notes) {
@@ -177,9 +178,9 @@ int Flood(HWND target, long count) {
   const WPARAM own = reinterpret_cast<WPARAM>(window.Handle());
   uint8_t junk[64] = {1, 2, 3};
   COPYDATASTRUCT cds{0, sizeof(junk), junk};
-  const uint32_t messages[] = {PackParam(ctlCode, ctlHello), PackParam(cmdVolume, 55),
+  const uint32_t messages[] = {PackParam(ctlCode, ctlHello),   PackParam(cmdVolume, 55),
                                PackParam(ctlCode, ctlQueryId), PackParam(cmdFadeIn, 0),
-                               PackParam(ctlCode, ctlBye), PackParam(9, 2),
+                               PackParam(ctlCode, ctlBye),     PackParam(9, 2),
                                PackParam(cmdFadeOut, 0)};
   long failed = 0;
   const ULONGLONG start = GetTickCount64();
@@ -376,7 +377,8 @@ int Bench(int argc, char** argv) {
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "sink" && argc == 3) return Sink(ParseHwnd(argv[2]));
-  if (mode == "flood" && argc == 4) return Flood(ParseHwnd(argv[2]), std::strtol(argv[3], nullptr, 10));
+  if (mode == "flood" && argc == 4)
+    return Flood(ParseHwnd(argv[2]), std::strtol(argv[3], nullptr, 10));
   if (mode == "ping" && argc == 3) return Ping(ParseHwnd(argv[2]));
   if (mode == "bench") return Bench(argc, argv);
   std::fprintf(stderr, "usage: link-peer sink HWND | flood HWND N | bench [options]\n");
