@@ -152,6 +152,7 @@ struct TOptions {
   std::string File;
   uint32_t EveryMs = 1000;
   uint32_t IdleMs = 10000;
+  bool RecordOptions = false;  // --every or --idle given
 };
 
 // Parses the arguments; an exit code when they are wrong (or --help was asked for).
@@ -189,10 +190,12 @@ std::optional<int> ParseArguments(const std::vector<std::string>& args, TOptions
       if (!v || !ParseInt(*v, 10, 3600000, n))
         return UsageError("--every needs milliseconds (10..3600000)");
       o.EveryMs = static_cast<uint32_t>(n);
+      o.RecordOptions = true;
     } else if (a == "--idle") {
       const auto v = value();
       if (!v || !ParseInt(*v, 1, 3600, n)) return UsageError("--idle needs seconds (1..3600)");
       o.IdleMs = static_cast<uint32_t>(n * 1000);
+      o.RecordOptions = true;
     } else if (a.size() > 1 && a[0] == '-' && !ParseInt(a, -100000, 100000, n)) {
       return UsageError("unknown option " + a);
     } else {
@@ -209,6 +212,7 @@ std::optional<int> ParseArguments(const std::vector<std::string>& args, TOptions
   if (o.Fade && c != "play" && c != "stop") return UsageError("--fade belongs to play and stop");
   if (o.Seconds && c != "watch" && c != "record")
     return UsageError("--seconds belongs to watch and record");
+  if (o.RecordOptions && c != "record") return UsageError("--every and --idle belong to record");
   if (c == "volume") {
     long v = 0;
     if (extra != 1 || !ParseInt(words[1], 0, 100, v))

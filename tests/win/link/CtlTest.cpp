@@ -152,7 +152,7 @@ TEST(Ctl, RefusesWrongArgumentsAndAnInstanceOutsideInteractiveMode) {
   TLinkHost host;
   for (const char* args : {"", "volume 101", "volume", "volume x", "frobnicate", "play --fast",
                            "record x.wav", "--pid 0 play", "--pid 40000 play", "fadein --fade",
-                           "list extra", "watch --seconds -1", "--timeout"}) {
+                           "list extra", "watch --seconds -1", "watch --idle 3", "--timeout"}) {
     const TCtlRun run = RunCtl(host, args);
     EXPECT_EQ(run.Exit, std::optional<DWORD>(2)) << "'" << args << "': " << run.Out;
   }
