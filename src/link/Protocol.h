@@ -48,3 +48,13 @@ inline constexpr uint16_t ntfSilence = 0x0400;
 inline constexpr uint16_t ntfSound = 0x0401;
 inline constexpr uint16_t ntfOffline = 0x1000;
 inline constexpr uint16_t ntfOnline = 0x1001;
+
+// A stream block is a WM_COPYDATA with this code and parameter (dwData 0): a 22-byte header
+// (StreamHeader.h), then the samples.
+inline constexpr uint16_t StreamCode = 0;
+inline constexpr uint16_t StreamParameter = 0;
+
+// The transport confirms announced windows and drops vanished peers at this interval.
+inline constexpr uint32_t ScanIntervalMs = 100;
+// The longest a send waits for a peer; a peer that does not answer in time is dropped.
+inline constexpr uint32_t DefaultSendTimeoutMs = 300;
