@@ -32,9 +32,14 @@ TOV_Kestrune::TOV_Kestrune(TMainServices& services)
       Fader(services.Clock),
       Stab(services.Clock, Player),
       PlugIns(services.PlugInLibraries, services.PlugInGuard),
-      Path(services.Clock, Capture, Player, Stab, services.Stream, &PlugIns),
+      Link(services.Desktop, 0),
+      SendQueue(Link, services.Clock),
+      Interactive(Link, *this,
+                  [this](std::function<void()> command) { Posted.push_back(std::move(command)); }),
+      Path(services.Clock, Capture, Player, Stab, services.Stream ? services.Stream : &SendQueue,
+           &PlugIns),
       Session({services.App, services.Clock, Setting, Capture, Player, Fader, Path,
-               services.RelayHost, *this, services.Notifier}),
+               services.RelayHost, *this, services.Notifier ? services.Notifier : &Link}),
       S(services) {
   PanDST.SetBounds(2, 2, 315, 117);
   PanDST.SetCaption("Output");
@@ -86,7 +91,11 @@ TOV_Kestrune::TOV_Kestrune(TMainServices& services)
   SBStop.OnClick = [this] { SBStopClick(); };
   sVolume.OnChange = [this] { sVolumeChange(); };
   InVolume.OnMouseUp = [this] { InVolumeMouseUp(); };
-  TimerWork.OnTimer = [this] { Session.Polling() ? Session.RunPlayTick() : ShowLevel(); };
+  TimerWork.OnTimer = [this] {
+    RunPosted();
+    Session.Polling() ? Session.RunPlayTick() : ShowLevel();
+  };
+  TimerPeers.OnTimer = [this] { Link.ScanPeers(); };
   FaderTick.OnTimer = [this] { Fader.TimerTick(); };
   Fader.RunTimer = [this](bool run) { FaderTick.SetEnabled(run); };
 }
@@ -99,7 +108,7 @@ std::vector<TControl*> TOV_Kestrune::FormControls() {
 }
 
 std::vector<TTimer*> TOV_Kestrune::FormTimers() {
-  return {&TimerWork, &FaderTick};
+  return {&TimerWork, &FaderTick, &TimerPeers};
 }
 
 void TOV_Kestrune::FormCreate() {
@@ -109,6 +118,8 @@ void TOV_Kestrune::FormCreate() {
   NextLinkTime = static_cast<int64_t>(S.Clock.TickCount64());
   S.Window.SetCaption("Orvanta Kestrune " + S.FileVersion);
   S.Tray.SetHint("Orvanta Kestrune");
+  Link.OwnHandle = reinterpret_cast<TWnd>(S.Window.NativeHandle());
+  TimerPeers.SetEnabled(true);
   S.Window.RequestRealtimePriority();
   SetupMeters();
   PlugIns.SetParentWindow(S.Window.NativeHandle());
@@ -158,18 +169,25 @@ void TOV_Kestrune::FormCreate() {
   if (const auto pid = PIDFromLoaded(LoadedPID))
     Setting.PID = *pid;
   else
-    S.Dialogs.Error(RangeErrorText());
+    Modally([&] {
+      S.Dialogs.Error(RangeErrorText());
+      return true;
+    });
 }
 
 bool TOV_Kestrune::FormClose() {
   if (Session.HasRelayThread() || Setting.SourceMode) {
-    if (ConfirmExit && !S.Dialogs.Confirm("Are you sure exit this program?")) return false;
+    if (ConfirmExit &&
+        !Modally([&] { return S.Dialogs.Confirm("Are you sure exit this program?"); }))
+      return false;
   }
   // The session ends before anything pumps messages: a session still waiting for its devices
   // goes too, and an error reported meanwhile belongs to an ended session and restarts nothing.
   Fader.Cancel();
   if (Session.State() != TSessionState::Stopped) Session.Stop();
   TimerWork.SetEnabled(false);
+  TimerPeers.SetEnabled(false);
+  Posted.clear();
   Delay(S.App, 20);
   if (TSilence* silence = Session.SilenceDetector()) silence->Arm(0, 0, 0);
   Capture.Close();
@@ -199,7 +217,7 @@ void TOV_Kestrune::TrayIconDblClick() {
 }
 
 void TOV_Kestrune::SBSettingsClick() {
-  if (ShowSettingsDialog && ShowSettingsDialog()) SettingsAccepted();
+  if (ShowSettingsDialog && Modally([&] { return ShowSettingsDialog(); })) SettingsAccepted();
   sVolume.SetValue(Setting.Volume);
 }
 
@@ -210,7 +228,10 @@ bool TOV_Kestrune::CheckNeedRestart() {
       (Capture.Active && FindName(Session.InputNames(), Setting.Source) != Capture.DeviceIndex) ||
       (Capture.Active && RateOf(Setting.Freq) != Capture.SampleRate);
   if (need)
-    S.Dialogs.Information("For apply of the new settings it is necessary to restart player");
+    Modally([&] {
+      S.Dialogs.Information("For apply of the new settings it is necessary to restart player");
+      return true;
+    });
   return need;
 }
 
@@ -311,6 +332,7 @@ void TOV_Kestrune::ShowLevel() {
   StabLevel.SetText(stab < 0   ? "Decrease: " + std::to_string(stab)
                     : stab > 0 ? "Increase: " + std::to_string(stab)
                                : "Normal");
+  SendQueue.SendMemory();
   Session.SilenceStep();
 }
 
@@ -339,4 +361,26 @@ void TOV_Kestrune::FaderTimer(double value) {
 
 void TOV_Kestrune::FaderFinish(double value) {
   SetInsideVolume(static_cast<int32_t>(value));
+}
+
+bool TOV_Kestrune::FormMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam, intptr_t& result) {
+  constexpr uint32_t CopyDataMessage = 0x004A;
+  if (msg == WM_WINMSG) {
+    result = Interactive.ReceiveCMD(static_cast<TWnd>(wParam), lParam);
+    return true;
+  }
+  if (msg == CopyDataMessage) {
+    result = 0;
+    return true;
+  }
+  return false;
+}
+
+void TOV_Kestrune::RunPosted() {
+  if (ModalDepth > 0 || Session.InStop()) return;
+  while (!Posted.empty()) {
+    auto command = std::move(Posted.front());
+    Posted.pop_front();
+    command();
+  }
 }

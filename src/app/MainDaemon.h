@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +14,9 @@
 #include "dsp/Levels.h"
 #include "dsp/OVFaders.h"
 #include "dsp/OVPlugIns.h"
+#include "link/Interactive.h"
+#include "link/SenderArea.h"
+#include "link/WinMSG.h"
 #include "settings/FSettings.h"
 #include "settings/Setting.h"
 #include "ui/Application.h"
@@ -37,9 +42,12 @@ struct TMainServices {
   // Where plug-ins come from, and what catches a plug-in's fault.
   TPlugInLibraries& PlugInLibraries;
   TPlugInGuard& PlugInGuard;
+  // The desktop's windows, for the peer link.
+  TDesktop& Desktop;
   std::string ExeDir;
   std::string FileVersion;
   char DecimalSeparator = '.';
+  // Where notifications and the stream go instead of the window's own peer link (tests).
   TPeerNotifier* Notifier = nullptr;
   TStreamSink* Stream = nullptr;
 };
@@ -52,7 +60,7 @@ inline constexpr TColor ColorGreen{0, 128, 0};
 // events into session requests and volume changes, follows the session's state on the status
 // label, the buttons and the tray, and runs the display tick. Main thread only; the relay
 // thread's share is TBlockPath, the session's TRelaySession.
-class TOV_Kestrune : public TFormHandler, public TSessionHost {
+class TOV_Kestrune : public TFormHandler, public TSessionHost, public TInteractiveTarget {
  public:
   explicit TOV_Kestrune(TMainServices& services);
   ~TOV_Kestrune() override;
@@ -68,6 +76,8 @@ class TOV_Kestrune : public TFormHandler, public TSessionHost {
   void TrayIconDblClick() override;
   std::vector<TControl*> FormControls() override;
   std::vector<TTimer*> FormTimers() override;
+  // Messages of controlling programs: WM_WINMSG to ReceiveCMD; WM_COPYDATA is not for us.
+  bool FormMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam, intptr_t& result) override;
 
   // The settings button: the dialog, then what its OK changes on the running devices.
   void SBSettingsClick();
@@ -83,6 +93,16 @@ class TOV_Kestrune : public TFormHandler, public TSessionHost {
   void ShowLevel();
   void ImgDSTClick();
   void ImgSrcClick();
+
+  // TInteractiveTarget: what controlling programs may ask. The commands among them arrive
+  // through the window's own queue (RunPosted), never inside a send or a modal loop.
+  void RunPlay(bool fade) override { Session.RunPlay(fade); }
+  void StopPlay(bool fade) override { Session.StopPlay(fade); }
+  void FadeIn() override { Session.FadeIn(); }
+  void FadeOut() override { Session.FadeOut(); }
+  bool SilenceFlag() const override { return Session.SilenceFlag(); }
+  int32_t PID() const override { return Setting.PID; }
+  bool SourceMode() const override { return Setting.SourceMode; }
 
   // Volumes.
   void SetInsideVolume(int32_t v) override;
@@ -115,6 +135,8 @@ class TOV_Kestrune : public TFormHandler, public TSessionHost {
   TLabel LabStatus{TControlKind::Label, "LabStatus"};
   TControl LShowLink{TControlKind::LinkLabel, "LShowLink"};
   TTimer TimerWork{"TimerWork", 10};
+  // The peer link's scan for announced and vanished peers.
+  TTimer TimerPeers{"TimerPeers", ScanIntervalMs};
   // The fader's 10 ms steps.
   TTimer FaderTick{"FaderTimer", 10};
 
@@ -126,8 +148,11 @@ class TOV_Kestrune : public TFormHandler, public TSessionHost {
   TStabilizer Stab;
   // Meter 1 shows the output on ImgDST, meter 0 the input on ImgSrc.
   TLedMeters Leds;
-  // Before the block path and the session: it outlives every relay pass.
+  // Before the block path and the session: they outlive every relay pass.
   TPlugInHost PlugIns;
+  TWinMSG Link;
+  TSenderArea SendQueue;
+  TInteractiveMode Interactive;
   TBlockPath Path;
   TRelaySession Session;
 
@@ -139,6 +164,18 @@ class TOV_Kestrune : public TFormHandler, public TSessionHost {
   void SetStatus(const std::string& text, TColor color);
   void ShowButtons();
   void SetupMeters();
+  // Runs the commands controlling programs posted, unless a modal loop or a stop is under way.
+  void RunPosted();
+  // Shows a message box; posted commands wait while it is open.
+  template <typename F>
+  auto Modally(F show) {
+    ++ModalDepth;
+    auto result = show();
+    --ModalDepth;
+    return result;
+  }
 
   TMainServices& S;
+  std::deque<std::function<void()>> Posted;
+  int ModalDepth = 0;
 };

@@ -7,21 +7,7 @@
 #include <thread>
 
 #include "link/Protocol.h"
-
-// Where status notifications go (the peer transport in the program, a recorder in tests).
-class TPeerNotifier {
- public:
-  virtual ~TPeerNotifier() = default;
-  virtual void Notify(uint16_t code) = 0;
-};
-
-// Where the chosen audio stream goes (the send queue in the program, a recorder in tests).
-// Called on the relay thread; the data stays the caller's.
-class TStreamSink {
- public:
-  virtual ~TStreamSink() = default;
-  virtual void AddSendData(const int16_t* data, int32_t size, int32_t rate) = 0;
-};
+#include "link/Seams.h"
 
 // A running relay loop. Destroying it ends the loop and waits for the pass in progress.
 class TRelayWorker {

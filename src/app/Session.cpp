@@ -215,7 +215,9 @@ void TRelaySession::Stop() {
   if (RelayThread) {
     // Joining the thread guarantees no pass is still working on a device closed below.
     RelayThread.reset();
+    Pumping = true;
     Delay(P.App, 10);
+    Pumping = false;
   }
   P.Capture.Close();
   P.Player.Close();

@@ -74,6 +74,8 @@ class TRelaySession {
   bool Running() const;
   bool Polling() const { return Polling_; }
   bool HasRelayThread() const { return RelayThread != nullptr; }
+  // Stop is letting pending messages run: nothing may start or stop a session now.
+  bool InStop() const { return Pumping; }
   bool SilenceFlag() const { return State_ == TSessionState::Silence; }
   const std::vector<std::string>& OutputNames() const { return OutputNames_; }
   const std::vector<std::string>& InputNames() const { return InputNames_; }
@@ -122,6 +124,7 @@ class TRelaySession {
   // The state a stop fade interrupted, for a play request that cancels the stop.
   TSessionState BeforeFade = TSessionState::Stopped;
   bool Polling_ = false;
+  bool Pumping = false;
   bool FadeInOnStart = false;
   int64_t WaitDeadline = 0;
   // Numbers the sessions; events of another number than this one are stale.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,12 @@ class TFormHandler {
   virtual void OnMinimize() = 0;
   virtual void OnRestore() = 0;
   virtual void TrayIconDblClick() = 0;
+  // A private message (WM_USER and above, below 0xC000) or WM_COPYDATA that reached the window,
+  // before any default handling; true when handled, with the result to return.
+  virtual bool FormMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam, intptr_t& result) {
+    (void)msg, (void)wParam, (void)lParam, (void)result;
+    return false;
+  }
   // Every control and timer of the form, for the binding to create and wire.
   virtual std::vector<TControl*> FormControls() = 0;
   virtual std::vector<TTimer*> FormTimers() = 0;

@@ -8,6 +8,7 @@
 #include "platform/win32/ExePath.h"
 #include "platform/win32/FaultGuard.h"
 #include "platform/win32/Instance.h"
+#include "platform/win32/PeerLink.h"
 #include "platform/win32/PlugInLibraries.h"
 #include "platform/win32/Profile.h"
 #include "platform/win32/VersionInfo.h"
@@ -48,6 +49,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   TWin32Form window(app);
   TWinPlugInLibraries plugInLibraries;
   TFaultGuard plugInGuard;
+  TWin32Desktop desktop;
   TMainServices services{app,
                          SystemClock(),
                          wave,
@@ -58,6 +60,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                          ini,
                          plugInLibraries,
                          plugInGuard,
+                         desktop,
                          ExeDirOf(exePath),
                          version.FileVersion,
                          LocaleDecimalSeparator(),

@@ -114,6 +114,10 @@ LRESULT CALLBACK TWin32Form::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPAR
 LRESULT TWin32Form::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
   LRESULT result = 0;
   if (Controls_ && Controls_->HandleMessage(msg, wParam, lParam, result)) return result;
+  if (Handler && (msg == WM_COPYDATA || (msg >= WM_USER && msg < 0xC000))) {
+    intptr_t answer = 0;
+    if (Handler->FormMessage(msg, wParam, lParam, answer)) return answer;
+  }
   switch (msg) {
     case WM_CLOSE:
       // A close asked for while the handler still decides (it may pump messages) is dropped.

@@ -10,6 +10,7 @@
 #include "app/MainDaemon.h"
 #include "platform/sim/SimWave.h"
 #include "ui/Headless.h"
+#include "unit/link/FakeDesktop.h"
 #include "unit/plugins/FakePlugins.h"
 
 // Recorders standing in for the window, its boxes, the tray, the peers and the stream.
@@ -117,6 +118,7 @@ class MainFixture : public ::testing::Test {
     Form = std::make_unique<TOV_Kestrune>(Services);
     App.Attach(Form->TimerWork);
     App.Attach(Form->FaderTick);
+    App.Attach(Form->TimerPeers);
     Form->FormCreate();
   }
 
@@ -152,9 +154,10 @@ class MainFixture : public ::testing::Test {
   TRecordingStream Stream;
   TFakeLibraries PlugInFiles;
   TFakeGuard PlugInGuard;
-  TMainServices Services{App,        Clock,     Sim, Window,      Dialogs,
-                         Tray,       RelayHost, Ini, PlugInFiles, PlugInGuard,
-                         "C:\\Apps", "1.0.1.5", '.', &Notifier,   &Stream};
+  TFakeDesktop Desktop;
+  TMainServices Services{App,       Clock, Sim,         Window,      Dialogs, Tray,
+                         RelayHost, Ini,   PlugInFiles, PlugInGuard, Desktop, "C:\\Apps",
+                         "1.0.1.5", '.',   &Notifier,   &Stream};
   std::unique_ptr<TOV_Kestrune> Form;
   int32_t Input = 0;
   int32_t Output = 0;

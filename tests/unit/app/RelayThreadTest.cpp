@@ -26,11 +26,14 @@ TEST(RelayThread, RealThreadRelaysAndStopsCleanly) {
   TRecordingNotifier notifier;
   TFakeLibraries libraries;
   TFakeGuard guard;
-  TMainServices services{app,       clock, sim,        window,    dialogs, tray,      host,   ini,
-                         libraries, guard, "C:\\Apps", "1.0.1.5", '.',     &notifier, nullptr};
+  TFakeDesktop desktop;
+  TMainServices services{app,       clock, sim,       window, dialogs, tray,
+                         host,      ini,   libraries, guard,  desktop, "C:\\Apps",
+                         "1.0.1.5", '.',   &notifier, nullptr};
   auto form = std::make_unique<TOV_Kestrune>(services);
   app.Attach(form->TimerWork);
   app.Attach(form->FaderTick);
+  app.Attach(form->TimerPeers);
   form->FormCreate();
 
   const auto runFor = [&](int ms) {
