@@ -43,7 +43,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   TWinProfile ini(IniPathOf(exePath));
   TThreadRelayHost relayHost(RelayHooks());
   TrpVersionInfo version;
-  TWin32Form window(app);
+  TWin32Form window(app, MainWindowClass);
   TMainServices services{app,
                          SystemClock(),
                          wave,

@@ -21,7 +21,9 @@ TWin32App::TWin32App(HINSTANCE instance)
   RegisterClassExA(&wc);  // fails harmlessly when a second app object registers it again
   Window = CreateWindowExA(0, MessageWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                            Instance_, nullptr);
-  SetWindowLongPtrA(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  // Without its window the application still runs the work posted to it whenever it processes
+  // messages (RunPosted), only nothing wakes the loop for it.
+  if (Window) SetWindowLongPtrA(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 TWin32App::~TWin32App() {
