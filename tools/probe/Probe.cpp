@@ -18,7 +18,8 @@
 //   kestrune-probe click <Control>                   a click on the control
 //   kestrune-probe boxes                             open message boxes: "caption" "text"
 //   kestrune-probe answer <button>                   presses a button of the first message box
-//   kestrune-probe close                             asks the main window to close
+//   kestrune-probe close                             asks the open dialog to close, or else the
+//                                                    main window
 //   kestrune-probe minimize                          minimises the main window as its button does
 //   kestrune-probe wait <Control> <text> <ms>        waits until the control shows the text
 //
@@ -408,13 +409,22 @@ int Click(const std::string& name) {
   return 0;
 }
 
-int CloseMain() {
+// The window the user would close now: an open dialog, else the main window.
+int CloseForemost() {
   const auto mains = MainWindows();
   if (mains.empty()) {
     std::fprintf(stderr, "kestrune-probe: no %s window\n", MainClass);
     return 1;
   }
-  PostMessageA(mains.front(), WM_CLOSE, 0, 0);
+  HWND target = mains.front();
+  for (HWND top : ProgramWindows()) {
+    const bool captioned = (GetWindowLongPtrA(top, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
+    if (IsWindowEnabled(top) && IsWindowVisible(top) && captioned && !IsClass(top, "#32770")) {
+      target = top;
+      break;
+    }
+  }
+  PostMessageA(target, WM_CLOSE, 0, 0);
   return 0;
 }
 
@@ -467,7 +477,7 @@ int main(int argc, char** argv) {
   if (args.empty()) return Usage();
   const std::string& cmd = args[0];
   if (cmd == "windows" && args.size() == 1) return ListWindows();
-  if (cmd == "close" && args.size() == 1) return CloseMain();
+  if (cmd == "close" && args.size() == 1) return CloseForemost();
   if (cmd == "minimize" && args.size() == 1) return MinimizeMain();
   if (cmd == "text" && args.size() == 2) return PrintText(args[1]);
   if (cmd == "value" && args.size() == 2) return PrintValue(args[1]);

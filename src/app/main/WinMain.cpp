@@ -8,9 +8,12 @@
 #include "platform/win32/ExePath.h"
 #include "platform/win32/Instance.h"
 #include "platform/win32/Profile.h"
+#include "platform/win32/Registry.h"
 #include "platform/win32/VersionInfo.h"
 #include "platform/win32/WinmmApi.h"
+#include "settings/FrSettings.h"
 #include "ui/win32/Win32App.h"
+#include "ui/win32/Win32Dialog.h"
 #include "ui/win32/Win32Form.h"
 #include "util/Helpers.h"
 
@@ -31,6 +34,17 @@ TThreadRelayHost::THooks RelayHooks() {
   hooks.EndTimerResolution = [] { timeEndPeriod(1); };
   return hooks;
 }
+
+// The running relay as the settings dialog's volume preview reaches it.
+class TMainAudio : public TSettingsAudio {
+ public:
+  explicit TMainAudio(TOV_Kestrune& form) : Form(form) {}
+  int32_t InternalVolume() override { return Form.InVolume.Value(); }
+  void SetPlayerVolume(int32_t percent) override { Form.Player.SetVolume(percent); }
+
+ private:
+  TOV_Kestrune& Form;
+};
 
 }  // namespace
 
@@ -58,6 +72,25 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                          nullptr,
                          nullptr};
   TOV_Kestrune form(services);
+  TWinRunKeys runKeys;
+  TMainAudio audio(form);
+  // A new dialog on the current settings each time; no plug-in host is attached yet.
+  form.ShowSettingsDialog = [&] {
+    TFrSettingsServices settings{form.Setting,
+                                 form.Session.InputNames(),
+                                 form.Session.OutputNames(),
+                                 ini,
+                                 services.DecimalSeparator,
+                                 ini.Path(),
+                                 runKeys,
+                                 exePath,
+                                 audio,
+                                 nullptr};
+    TWin32Dialog dialogWindow(app, "TFrSettings");
+    TFrSettings dialog(settings, dialogWindow, dialogWindow, dialogWindow);
+    return dialogWindow.ShowModal(dialog, window.Handle(), TFrSettings::Caption,
+                                  TFrSettings::ClientWidth, TFrSettings::ClientHeight);
+  };
   if (!window.Create(form, showCommand)) return 1;
   return app.Run();
 }

@@ -215,6 +215,7 @@ class TWin32ControlView : public TControlView {
   HWND Frame = nullptr;  // a radio group's frame with its caption
   HWND Field = nullptr;  // the edit of a spin edit or directory field
   HWND Side = nullptr;   // the up-down of a spin edit, the browse button of a directory field
+  // Children of the container, which destroys them with itself.
   std::vector<HWND> Radios;
   bool Mirroring = false;
   // The user is typing into a spin edit: the field keeps the text as typed.
