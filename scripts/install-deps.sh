@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   clang-format
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine wine64
+  wine wine64 fonts-wine
   xvfb xauth x11-utils imagemagick
   pulseaudio pulseaudio-utils sox
   procps python3

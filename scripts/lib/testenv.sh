@@ -46,6 +46,11 @@ testenv_start() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
   wineboot -i >"$TESTENV_DIR/wineboot.log" 2>&1 || true
   wineserver -w 2>/dev/null || true
+  # This Wine does not look for its own fonts where fonts-wine puts them; in the prefix's font
+  # folder it finds Marlett, which draws the caption buttons.
+  if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+  fi
   # Captions and frames in screenshots even without a window manager.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true

@@ -14,6 +14,7 @@ constexpr int64_t LinkPeriodMs = 5000;
 // What a closed device shows: the level of a zero peak.
 const double SilentLevel = PeakLevel(0);
 
+const char* const HomePage = "https://kestrune.orvanta.example";
 const char* const LinkTexts[3] = {"Orvanta Kestrune", "Home page: https://kestrune.orvanta.example",
                                   "Orvanta Audio, 2026"};
 
@@ -86,6 +87,7 @@ TOV_Kestrune::TOV_Kestrune(TMainServices& services)
 
   SBSettings.OnClick = [this] { SBSettingsClick(); };
   ImgDST.OnClick = [this] { ImgDSTClick(); };
+  LShowLink.OnClick = [this] { S.Shell.OpenAddress(HomePage); };
   ImgSrc.OnClick = [this] { ImgSrcClick(); };
   SBPlay.OnClick = [this] { SBPlayClick(); };
   SBStop.OnClick = [this] { SBStopClick(); };

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/BlockPath.h"
+#include "app/PlugInsForSettings.h"
 #include "app/Relay.h"
 #include "app/Session.h"
 #include "app/Stabilizer.h"
@@ -44,6 +45,8 @@ struct TMainServices {
   TPlugInGuard& PlugInGuard;
   // The desktop's windows, for the peer link.
   TDesktop& Desktop;
+  // Opens the link label's address.
+  TShell& Shell;
   std::string ExeDir;
   std::string FileVersion;
   char DecimalSeparator = '.';
@@ -150,6 +153,7 @@ class TOV_Kestrune : public TFormHandler, public TSessionHost, public TInteracti
   TLedMeters Leds;
   // Before the block path and the session: they outlive every relay pass.
   TPlugInHost PlugIns;
+  TPlugInsForSettings PlugInsForSettings{PlugIns};
   TWinMSG Link;
   TSenderArea SendQueue;
   TInteractiveMode Interactive;

@@ -34,7 +34,22 @@ class TCanvas {
   virtual void Unlock() = 0;
 };
 
-enum class TControlKind { Label, Panel, Button, Gauge, Slider, Image, LinkLabel };
+enum class TControlKind {
+  Label,
+  Panel,
+  Button,
+  Gauge,
+  Slider,
+  Image,
+  LinkLabel,
+  CheckBox,
+  ComboBox,
+  ListBox,
+  RadioGroup,
+  SpinEdit,
+  Edit,
+  DirectoryEdit
+};
 
 class TControlView {
  public:
@@ -85,11 +100,14 @@ class TControl {
   bool Underline = false;
   // The hand cursor over the control; a link label always has it.
   bool HandCursor = false;
+  // The button that Enter presses in a dialog (unless another button has the focus).
+  bool Default = false;
 
   // Raised by the user; an enabled control only.
   std::function<void()> OnClick;
+  // Any mouse button released over the control (or after pressing it there).
   std::function<void()> OnMouseUp;
-  void Click();
+  virtual void Click();
   void MouseUp();
 
   void Bind(TControlView* view);
@@ -143,6 +161,123 @@ class TRangeControl : public TControl {
 
 using TGauge = TRangeControl;
 using TSlider = TRangeControl;
+
+// A check box. Its state changes by the program or by a click; either raises OnChange.
+class TCheckBox : public TControl {
+ public:
+  explicit TCheckBox(std::string name) : TControl(TControlKind::CheckBox, std::move(name)) {}
+  bool Checked() const { return Checked_; }
+  void SetChecked(bool checked);
+  // The user's click: toggles the state, then raises OnClick.
+  void Click() override;
+
+  std::function<void()> OnChange;
+
+ private:
+  bool Checked_ = false;
+};
+
+// Items of text, none or one of them selected: drop-down lists, list boxes, radio groups.
+class TListControl : public TControl {
+ public:
+  TListControl(TControlKind kind, std::string name) : TControl(kind, std::move(name)) {}
+  const std::vector<std::string>& Items() const { return Items_; }
+  // New items leave nothing selected.
+  void SetItems(std::vector<std::string> items);
+  void AddItem(const std::string& item);
+  // Removes one item; the selected item stays selected, a removed selection leaves none.
+  void DeleteItem(int index);
+  // -1: none. A position outside the items selects none. Raises OnChange when the selection
+  // changes to another item or to none.
+  int ItemIndex() const { return ItemIndex_; }
+  void SetItemIndex(int index);
+  // The selected item's text; empty when none is selected.
+  std::string Selected() const;
+
+  std::function<void()> OnChange;
+
+ private:
+  void Select(int index);
+
+  std::vector<std::string> Items_;
+  int ItemIndex_ = -1;
+};
+
+// A drop-down list: choose one of the items, typing is not possible.
+class TComboBox : public TListControl {
+ public:
+  explicit TComboBox(std::string name) : TListControl(TControlKind::ComboBox, std::move(name)) {}
+};
+
+class TListBox : public TListControl {
+ public:
+  explicit TListBox(std::string name) : TListControl(TControlKind::ListBox, std::move(name)) {}
+  // The user's double click on an item; an enabled list only.
+  void DblClick();
+  std::function<void()> OnDblClick;
+};
+
+// Round buttons in a framed group with a caption, one of them chosen, laid out in columns.
+class TRadioGroup : public TListControl {
+ public:
+  explicit TRadioGroup(std::string name)
+      : TListControl(TControlKind::RadioGroup, std::move(name)) {}
+  int Columns = 1;
+};
+
+// A number field with up and down arrows: whole numbers or a fixed count of decimals.
+class TSpinEdit : public TControl {
+ public:
+  TSpinEdit(std::string name, double min, double max, int decimals = 0, double increment = 1);
+  double Min() const { return Min_; }
+  double Max() const { return Max_; }
+  int Decimals() const { return Decimals_; }
+  double Increment() const { return Increment_; }
+  double Value() const { return Value_; }
+  // Rounded to the decimals and kept within the range; raises OnChange when it changed.
+  void SetValue(double value);
+  // The value as the field shows it, with '.' as the decimal point ("2.5", "100").
+  std::string Text() const;
+  // The user's arrows: steps x the increment, kept within the range.
+  void Step(int steps);
+  // The user typed into the field. A number ('.' or ',' as the decimal point) sets the value,
+  // kept within the range; any other text leaves the value as it was and returns false.
+  bool Typed(const std::string& text);
+
+  std::function<void()> OnChange;
+
+ private:
+  double Min_, Max_;
+  int Decimals_;
+  double Increment_;
+  double Value_;
+};
+
+// A one-line text field.
+class TEdit : public TControl {
+ public:
+  explicit TEdit(std::string name) : TEdit(TControlKind::Edit, std::move(name)) {}
+  const std::string& Text() const { return Text_; }
+  // By the program or typed by the user; raises OnChange when the text changed.
+  void SetText(const std::string& text);
+
+  std::function<void()> OnChange;
+
+ protected:
+  TEdit(TControlKind kind, std::string name) : TControl(kind, std::move(name)) {}
+
+ private:
+  std::string Text_;
+};
+
+// A text field for a directory with a button beside it that asks for one.
+class TDirectoryEdit : public TEdit {
+ public:
+  explicit TDirectoryEdit(std::string name) : TEdit(TControlKind::DirectoryEdit, std::move(name)) {}
+  // The user pressed the browse button; an enabled field only.
+  void Browse();
+  std::function<void()> OnBrowse;
+};
 
 class TTimer;
 

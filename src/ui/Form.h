@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,29 @@ class TDialogs {
   virtual void Error(const std::string& text) = 0;
 };
 
+// Hands an address (a web page, a file) to the system, which opens it in its program.
+class TShell {
+ public:
+  virtual ~TShell() = default;
+  // False when the system could not open it.
+  virtual bool OpenAddress(const std::string& address) = 0;
+};
+
+// What a modal dialog's logic asks of its window.
+class TModalWindow {
+ public:
+  virtual ~TModalWindow() = default;
+  // Ends the dialog: with the OK result or without.
+  virtual void EndModal(bool ok) = 0;
+};
+
+// Asks the user for a directory, starting at the given one; nothing when the user cancels.
+class TDirectoryChooser {
+ public:
+  virtual ~TDirectoryChooser() = default;
+  virtual std::optional<std::string> ChooseDirectory(const std::string& start) = 0;
+};
+
 class TTrayIcon {
  public:
   virtual ~TTrayIcon() = default;
@@ -50,20 +74,23 @@ class TFormHandler {
  public:
   virtual ~TFormHandler() = default;
   virtual void FormCreate() = 0;
-  // True when the window may close and the program end; false keeps it open.
+  // True when the window may close (and the program end, for the main window); false keeps it
+  // open.
   virtual bool FormClose() = 0;
-  // The system's end-session query, after the window's default answer.
-  virtual void WMSystem_Shutdown_Query() = 0;
-  virtual void OnMinimize() = 0;
-  virtual void OnRestore() = 0;
-  virtual void TrayIconDblClick() = 0;
-  // A private message (WM_USER and above, below 0xC000) or WM_COPYDATA that reached the window,
-  // before any default handling; true when handled, with the result to return.
-  virtual bool FormMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam, intptr_t& result) {
-    (void)msg, (void)wParam, (void)lParam, (void)result;
-    return false;
-  }
+  // Raised by the main window only (a dialog has no tray and no end-session query): the
+  // system's end-session query, after the window's default answer; minimise and restore; a
+  // double click on the tray icon.
+  virtual void WMSystem_Shutdown_Query() {}
+  virtual void OnMinimize() {}
+  virtual void OnRestore() {}
+  virtual void TrayIconDblClick() {}
   // Every control and timer of the form, for the binding to create and wire.
   virtual std::vector<TControl*> FormControls() = 0;
   virtual std::vector<TTimer*> FormTimers() = 0;
+  // Messages from other programs and the program's own private ones: FormMessage(msg, wParam,
+  // lParam, result) sees WM_COPYDATA and the numbers WM_USER (0x0400) to 0x7FFF before the
+  // window's default handling. True when the form handled the message; result is then the
+  // window's answer. Values are the window procedure's own (for WM_COPYDATA, lParam points to
+  // the COPYDATASTRUCT, valid during the call only).
+  virtual bool FormMessage(uint32_t, uintptr_t, intptr_t, intptr_t&) { return false; }
 };

@@ -11,9 +11,12 @@
 #include "platform/win32/PeerLink.h"
 #include "platform/win32/PlugInLibraries.h"
 #include "platform/win32/Profile.h"
+#include "platform/win32/Registry.h"
 #include "platform/win32/VersionInfo.h"
 #include "platform/win32/WinmmApi.h"
+#include "settings/FrSettings.h"
 #include "ui/win32/Win32App.h"
+#include "ui/win32/Win32Dialog.h"
 #include "ui/win32/Win32Form.h"
 #include "util/Helpers.h"
 
@@ -35,6 +38,17 @@ TThreadRelayHost::THooks RelayHooks() {
   return hooks;
 }
 
+// The running relay as the settings dialog's volume preview reaches it.
+class TMainAudio : public TSettingsAudio {
+ public:
+  explicit TMainAudio(TOV_Kestrune& form) : Form(form) {}
+  int32_t InternalVolume() override { return Form.InVolume.Value(); }
+  void SetPlayerVolume(int32_t percent) override { Form.Player.SetVolume(percent); }
+
+ private:
+  TOV_Kestrune& Form;
+};
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
@@ -46,7 +60,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   TWinProfile ini(IniPathOf(exePath));
   TThreadRelayHost relayHost(RelayHooks());
   TrpVersionInfo version;
-  TWin32Form window(app);
+  TWin32Form window(app, MainWindowClass);
   TWinPlugInLibraries plugInLibraries;
   TFaultGuard plugInGuard;
   TWin32Desktop desktop;
@@ -61,12 +75,32 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                          plugInLibraries,
                          plugInGuard,
                          desktop,
+                         window,
                          ExeDirOf(exePath),
                          version.FileVersion,
                          LocaleDecimalSeparator(),
                          nullptr,
                          nullptr};
   TOV_Kestrune form(services);
+  TWinRunKeys runKeys;
+  TMainAudio audio(form);
+  // A new dialog on the current settings each time.
+  form.ShowSettingsDialog = [&] {
+    TFrSettingsServices settings{form.Setting,
+                                 form.Session.InputNames(),
+                                 form.Session.OutputNames(),
+                                 ini,
+                                 services.DecimalSeparator,
+                                 ini.Path(),
+                                 runKeys,
+                                 exePath,
+                                 audio,
+                                 &form.PlugInsForSettings};
+    TWin32Dialog dialogWindow(app, "TFrSettings");
+    TFrSettings dialog(settings, dialogWindow, dialogWindow, dialogWindow);
+    return dialogWindow.ShowModal(dialog, window.Handle(), TFrSettings::Caption,
+                                  TFrSettings::ClientWidth, TFrSettings::ClientHeight);
+  };
   if (!window.Create(form, showCommand)) return 1;
   return app.Run();
 }

@@ -19,31 +19,32 @@ TWin32App::TWin32App(HINSTANCE instance)
   wc.hInstance = Instance_;
   wc.lpszClassName = MessageWindowClass;
   RegisterClassExA(&wc);  // fails harmlessly when a second app object registers it again
-  Window = CreateWindowExA(0, MessageWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           Instance_, nullptr);
-  SetWindowLongPtrA(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  Window.Reset(CreateWindowExA(0, MessageWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                               Instance_, nullptr));
+  // Without its window the application still runs the work posted to it whenever it processes
+  // messages (RunPosted), only nothing wakes the loop for it.
+  if (Window) SetWindowLongPtrA(Window.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 TWin32App::~TWin32App() {
   for (TTimer* t : std::set<TTimer*>(Timers)) t->Bind(nullptr);
-  if (Window) {
-    SetWindowLongPtrA(Window, GWLP_USERDATA, 0);
-    DestroyWindow(Window);
-  }
+  // The window goes with its owner member after this body; no message may reach this object
+  // meanwhile.
+  if (Window) SetWindowLongPtrA(Window.Get(), GWLP_USERDATA, 0);
 }
 
 void TWin32App::Update(TTimer& timer) {
   if (timer.Enabled() && timer.Interval() > 0) {
     Timers.insert(&timer);
     // Setting an existing id again re-arms it with the new interval.
-    SetTimer(Window, TimerId(timer), timer.Interval(), nullptr);
+    SetTimer(Window.Get(), TimerId(timer), timer.Interval(), nullptr);
   } else {
     Detach(timer);
   }
 }
 
 void TWin32App::Detach(TTimer& timer) {
-  if (Timers.erase(&timer)) KillTimer(Window, TimerId(timer));
+  if (Timers.erase(&timer)) KillTimer(Window.Get(), TimerId(timer));
 }
 
 void TWin32App::ProcessMessages() {
@@ -67,7 +68,7 @@ void TWin32App::Sleep(uint32_t ms) {
 void TWin32App::Post(std::function<void()> work) {
   std::lock_guard<std::mutex> g(PostLock);
   Posted.push_back(std::move(work));
-  if (!WakePending) WakePending = PostMessageA(Window, WM_RUN_POSTED, 0, 0) != 0;
+  if (!WakePending) WakePending = PostMessageA(Window.Get(), WM_RUN_POSTED, 0, 0) != 0;
 }
 
 void TWin32App::RunPosted() {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 
+#include "platform/win32/Handles.h"
 #include "ui/Application.h"
 #include "ui/Controls.h"
 
@@ -40,7 +41,7 @@ class TWin32App : public TApplication, public TTimerView {
   void Detach(TTimer& timer);
 
   HINSTANCE Instance_;
-  HWND Window = nullptr;
+  TWindowHandle Window;
   std::set<TTimer*> Timers;
   std::mutex PostLock;
   std::deque<std::function<void()>> Posted;

@@ -3,10 +3,10 @@
 #include <shellapi.h>
 
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
-const char* const FormClass = "TOV_Kestrune";
 constexpr int ClientWidth = 318;
 constexpr int ClientHeight = 221;
 constexpr DWORD FormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -17,7 +17,7 @@ constexpr UINT AnimationStep = 60;
 constexpr int IconResource = 1;
 
 // One image of the tray animation: three level bars rising and falling out of phase.
-HICON MakeFrame(int frame) {
+TIconHandle MakeFrame(int frame) {
   constexpr int size = 16;
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
@@ -28,9 +28,10 @@ HICON MakeFrame(int frame) {
   bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
   HDC screen = GetDC(nullptr);
-  HBITMAP color = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  TGdiObject<HBITMAP> color(CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
   ReleaseDC(nullptr, screen);
-  if (!color) return nullptr;
+  TGdiObject<HBITMAP> mask(CreateBitmap(size, size, 1, 1, nullptr));
+  if (!color || !bits || !mask) return TIconHandle();
   auto* px = static_cast<uint32_t*>(bits);
   const double pi = 3.14159265358979;
   for (int y = 0; y < size; ++y)
@@ -42,95 +43,47 @@ HICON MakeFrame(int frame) {
       for (int x = 1 + bar * 5; x < 5 + bar * 5; ++x)
         px[y * size + x] = y < size - 1 - 8 ? 0xFFFFD000 : 0xFF00E000;
   }
-  HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
   ICONINFO ii{};
   ii.fIcon = TRUE;
-  ii.hbmColor = color;
-  ii.hbmMask = mask;
-  HICON icon = CreateIconIndirect(&ii);
-  DeleteObject(color);
-  DeleteObject(mask);
-  return icon;
+  ii.hbmColor = color.Get();
+  ii.hbmMask = mask.Get();
+  // The icon keeps copies of both bitmaps.
+  return TIconHandle(CreateIconIndirect(&ii));
 }
 
 }  // namespace
 
-TWin32Form::TWin32Form(TWin32App& app) : App(app) {
-  AppIcon = static_cast<HICON>(
-      LoadImageA(app.Instance(), MAKEINTRESOURCEA(IconResource), IMAGE_ICON, 16, 16, 0));
-  WNDCLASSEXA wc{};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = WindowProc;
-  wc.hInstance = app.Instance();
-  wc.hIcon = LoadIconA(app.Instance(), MAKEINTRESOURCEA(IconResource));
-  if (!wc.hIcon) wc.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
-  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = FormClass;
-  RegisterClassExA(&wc);  // a second form registers again and fails harmlessly
+TWin32Form::TWin32Form(TWin32App& app, std::string className)
+    : TWin32Window(app, std::move(className)) {
+  AppIcon.Reset(static_cast<HICON>(
+      LoadImageA(app.Instance(), MAKEINTRESOURCEA(IconResource), IMAGE_ICON, 16, 16, 0)));
   TaskbarCreated = RegisterWindowMessageA("TaskbarCreated");
 }
 
 TWin32Form::~TWin32Form() {
-  if (Window) DestroyWindow(Window);
-  for (HICON f : Frames)
-    if (f) DestroyIcon(f);
-  if (AppIcon) DestroyIcon(AppIcon);
+  // Destroyed here, while this object's tray handling is still there to remove the icon.
+  if (Handle()) DestroyWindow(Handle());
 }
 
 bool TWin32Form::Create(TFormHandler& handler, int showCommand) {
-  if (Window) return false;
-  RECT r{0, 0, ClientWidth, ClientHeight};
-  AdjustWindowRectEx(&r, FormStyle, FALSE, 0);
-  const int width = r.right - r.left, height = r.bottom - r.top;
-  const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-  const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  Window = CreateWindowExA(0, FormClass, "OV Kestrune", FormStyle, left, top, width, height,
-                           nullptr, nullptr, App.Instance(), this);
-  if (!Window) return false;
-  if (Animating) SetTimer(Window, AnimationTimer, AnimationStep, nullptr);
-  Controls_ = std::make_unique<TWin32Controls>(Window);
-  Handler = &handler;
-  for (TControl* c : handler.FormControls())
-    if (c) Controls_->Bind(*c);
-  for (TTimer* t : handler.FormTimers())
-    if (t) App.Attach(*t);
-  handler.FormCreate();
-  if (Window) ShowWindow(Window, showCommand);
-  return Window != nullptr;
-}
-
-LRESULT CALLBACK TWin32Form::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-  }
-  auto* form = reinterpret_cast<TWin32Form*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (!form) return DefWindowProcA(hwnd, msg, wParam, lParam);
-  if (!form->Window) form->Window = hwnd;
-  return form->Dispatch(msg, wParam, lParam);
+  TShape shape;
+  shape.Caption = "OV Kestrune";
+  shape.Style = FormStyle;
+  shape.ClientWidth = ClientWidth;
+  shape.ClientHeight = ClientHeight;
+  // A resource icon from LoadIcon is shared: the system frees it.
+  shape.Icon = LoadIconA(App.Instance(), MAKEINTRESOURCEA(IconResource));
+  if (Handle()) return false;
+  if (!CreateFor(handler, shape)) return false;
+  if (Animating) SetTimer(Handle(), AnimationTimer, AnimationStep, nullptr);
+  ShowWindow(Handle(), showCommand);
+  return Handle() != nullptr;
 }
 
 LRESULT TWin32Form::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
-  LRESULT result = 0;
-  if (Controls_ && Controls_->HandleMessage(msg, wParam, lParam, result)) return result;
-  if (Handler && (msg == WM_COPYDATA || (msg >= WM_USER && msg < 0xC000))) {
-    intptr_t answer = 0;
-    if (Handler->FormMessage(msg, wParam, lParam, answer)) return answer;
-  }
   switch (msg) {
-    case WM_CLOSE:
-      // A close asked for while the handler still decides (it may pump messages) is dropped.
-      if (Closing) return 0;
-      Closing = true;
-      {
-        const bool mayClose = !Handler || Handler->FormClose();
-        Closing = false;
-        if (mayClose && Window) DestroyWindow(Window);
-      }
-      return 0;
     case WM_QUERYENDSESSION: {
-      const LRESULT answer = DefWindowProcA(Window, msg, wParam, lParam);
+      const LRESULT answer = DefWindowProcA(Handle(), msg, wParam, lParam);
       if (Handler) Handler->WMSystem_Shutdown_Query();
       return answer;
     }
@@ -147,15 +100,6 @@ LRESULT TWin32Form::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_TRAY:
       TrayMessage(lParam);
       return 0;
-    case WM_DESTROY:
-      Destroyed();
-      return 0;
-    case WM_NCDESTROY: {
-      const LRESULT r = DefWindowProcA(Window, msg, wParam, lParam);
-      SetWindowLongPtrA(Window, GWLP_USERDATA, 0);
-      Window = nullptr;
-      return r;
-    }
     default:
       if (msg == TaskbarCreated && TaskbarCreated) {
         // The shell restarted: its tray is empty again.
@@ -164,7 +108,7 @@ LRESULT TWin32Form::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
       }
   }
-  return DefWindowProcA(Window, msg, wParam, lParam);
+  return TWin32Window::Dispatch(msg, wParam, lParam);
 }
 
 void TWin32Form::SizeChanged(WPARAM how) {
@@ -181,23 +125,24 @@ void TWin32Form::SizeChanged(WPARAM how) {
 
 void TWin32Form::TrayMessage(LPARAM what) {
   if (what != WM_LBUTTONDBLCLK) return;
-  if (Window && (IsIconic(Window) || !IsWindowVisible(Window))) ShowWindow(Window, SW_RESTORE);
+  HWND hwnd = Handle();
+  if (hwnd && (IsIconic(hwnd) || !IsWindowVisible(hwnd))) ShowWindow(hwnd, SW_RESTORE);
   if (Handler) Handler->TrayIconDblClick();
 }
 
 HICON TWin32Form::TrayImage() {
-  if (!Animating && AppIcon) return AppIcon;
+  if (!Animating && AppIcon) return AppIcon.Get();
   const int i = Animating ? Frame : 0;
   if (!Frames[i]) Frames[i] = MakeFrame(i);
-  return Frames[i];
+  return Frames[i].Get();
 }
 
 void TWin32Form::UpdateTray() {
-  if (!Window) return;
+  if (!Handle()) return;
   const bool wanted = TrayVisible || Minimized_;
   NOTIFYICONDATAA nid{};
   nid.cbSize = sizeof(nid);
-  nid.hWnd = Window;
+  nid.hWnd = Handle();
   nid.uID = TrayId;
   if (!wanted) {
     if (TrayShown) Shell_NotifyIconA(NIM_DELETE, &nid);
@@ -217,64 +162,52 @@ void TWin32Form::UpdateTray() {
   }
 }
 
-void TWin32Form::Destroyed() {
-  KillTimer(Window, AnimationTimer);
+void TWin32Form::Destroying() {
+  KillTimer(Handle(), AnimationTimer);
   if (TrayShown) {
     NOTIFYICONDATAA nid{};
     nid.cbSize = sizeof(nid);
-    nid.hWnd = Window;
+    nid.hWnd = Handle();
     nid.uID = TrayId;
     Shell_NotifyIconA(NIM_DELETE, &nid);
     TrayShown = false;
   }
-  Controls_.reset();
-  Handler = nullptr;
   if (QuitOnDestroy) PostQuitMessage(0);
 }
 
 void TWin32Form::SetCaption(const std::string& caption) {
-  if (Window) SetWindowTextA(Window, caption.c_str());
+  if (Handle()) SetWindowTextA(Handle(), caption.c_str());
 }
 
 void TWin32Form::PostMinimize() {
-  if (Window) PostMessageA(Window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  if (Handle()) PostMessageA(Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
 }
 
 void TWin32Form::ShowTaskbarButton(bool show) {
-  if (!Window) return;
+  HWND hwnd = Handle();
+  if (!hwnd) return;
   if (!show) {
     // The window's own taskbar button goes with the (minimised) window.
-    ShowWindow(Window, SW_HIDE);
-  } else if (!IsWindowVisible(Window) || IsIconic(Window)) {
-    ShowWindow(Window, SW_SHOWNORMAL);
+    ShowWindow(hwnd, SW_HIDE);
+  } else if (!IsWindowVisible(hwnd) || IsIconic(hwnd)) {
+    ShowWindow(hwnd, SW_SHOWNORMAL);
   }
 }
 
 void TWin32Form::BringToFront() {
-  if (!Window) return;
-  BringWindowToTop(Window);
-  SetForegroundWindow(Window);
+  HWND hwnd = Handle();
+  if (!hwnd) return;
+  BringWindowToTop(hwnd);
+  SetForegroundWindow(hwnd);
 }
 
 void TWin32Form::Close() {
   // Sent, not posted: at an end-session query the close must be done before the answer.
-  if (Window) SendMessageA(Window, WM_CLOSE, 0, 0);
+  if (Handle()) SendMessageA(Handle(), WM_CLOSE, 0, 0);
 }
 
 void TWin32Form::RequestRealtimePriority() {
   SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS);
-}
-
-bool TWin32Form::Confirm(const std::string& text) {
-  return MessageBoxA(Window, text.c_str(), Title.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
-}
-
-void TWin32Form::Information(const std::string& text) {
-  MessageBoxA(Window, text.c_str(), Title.c_str(), MB_OK | MB_ICONINFORMATION);
-}
-
-void TWin32Form::Error(const std::string& text) {
-  MessageBoxA(Window, text.c_str(), Title.c_str(), MB_OK | MB_ICONERROR);
 }
 
 void TWin32Form::SetHint(const std::string& hint) {
@@ -291,11 +224,18 @@ void TWin32Form::SetAnimate(bool animate) {
   if (animate == Animating) return;
   Animating = animate;
   Frame = 0;
-  if (Window) {
+  if (Handle()) {
     if (animate)
-      SetTimer(Window, AnimationTimer, AnimationStep, nullptr);
+      SetTimer(Handle(), AnimationTimer, AnimationStep, nullptr);
     else
-      KillTimer(Window, AnimationTimer);
+      KillTimer(Handle(), AnimationTimer);
   }
   if (TrayShown) UpdateTray();
+}
+
+bool TWin32Form::OpenAddress(const std::string& address) {
+  // Results above 32 mean the system started something to open it.
+  const auto started = reinterpret_cast<INT_PTR>(
+      ShellExecuteA(Handle(), "open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  return started > 32;
 }

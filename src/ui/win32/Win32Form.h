@@ -1,45 +1,38 @@
 #pragma once
 
-// The program's main window on Windows: the shell that hosts the form logic (a TFormHandler)
-// in a real window of class "TOV_Kestrune", binds its controls and timers, and gives it the
-// window, the message boxes and the tray icon.
+// The program's main window on Windows: a TWin32Window of the class the caller names, with the
+// tray icon, minimising to the tray, the taskbar button, the end-session query and the end of
+// the message loop when the window goes.
 //
 // Usage (WinMain):
-//   TWin32App app(instance);             // first object, last to go
-//   TWin32Form form(app);                // no window yet
-//   TMyForm logic(app, form, form, form); // the logic gets TFormWindow, TDialogs, TTrayIcon
-//   if (!form.Create(logic, showCommand)) return 1;  // controls, timers, FormCreate, shown
-//   return app.Run();                    // until FormClose lets the window go
+//   TWin32App app(instance);                        // first object, last to go
+//   TWin32Form form(app, MainWindowClass);          // no window yet
+//   TMyForm logic(app, form, form, form);           // TFormWindow, TDialogs, TTrayIcon
+//   if (!form.Create(logic, showCommand)) return 1; // controls, timers, FormCreate, shown
+//   return app.Run();                               // until FormClose lets the window go
 //
 // Controls and timers may be destroyed before or after the form: each lets go of its window
 // (or window timer) when it goes.
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 
+#include "platform/win32/Handles.h"
 #include "ui/Form.h"
 #include "ui/win32/Win32App.h"
-#include "ui/win32/Win32Controls.h"
+#include "ui/win32/Win32Window.h"
 
-class TWin32Form : public TFormWindow, public TDialogs, public TTrayIcon {
+class TWin32Form : public TWin32Window, public TFormWindow, public TTrayIcon, public TShell {
  public:
-  explicit TWin32Form(TWin32App& app);
+  TWin32Form(TWin32App& app, std::string className);
   ~TWin32Form() override;
-  TWin32Form(const TWin32Form&) = delete;
-  TWin32Form& operator=(const TWin32Form&) = delete;
 
   // Creates the window (client area 318 x 221, centred), creates and binds every control of
   // FormControls and attaches every timer of FormTimers to the application, runs FormCreate,
   // then shows the window. False when the window cannot be created.
   bool Create(TFormHandler& handler, int showCommand = SW_SHOWNORMAL);
-  HWND Handle() const { return Window; }
-  // The binding of the form's controls; null before Create and after the window is gone.
-  TWin32Controls* Controls() const { return Controls_.get(); }
 
-  // Title of the message boxes and of the application.
-  std::string Title = "Orvanta Kestrune";
   // The window's destruction ends the message loop (Run); a second window in a test does not.
   bool QuitOnDestroy = true;
 
@@ -50,12 +43,7 @@ class TWin32Form : public TFormWindow, public TDialogs, public TTrayIcon {
   void BringToFront() override;
   void Close() override;
   void RequestRealtimePriority() override;
-  void* NativeHandle() override { return Window; }
-
-  // TDialogs
-  bool Confirm(const std::string& text) override;
-  void Information(const std::string& text) override;
-  void Error(const std::string& text) override;
+  void* NativeHandle() override { return Handle(); }
 
   // TTrayIcon: the icon shows while the window is minimised, or always once made visible.
   void SetHint(const std::string& hint) override;
@@ -65,27 +53,26 @@ class TWin32Form : public TFormWindow, public TDialogs, public TTrayIcon {
   bool TrayIconWanted() const { return TrayVisible || Minimized_; }
   bool Minimized() const { return Minimized_; }
 
+  // TShell: ShellExecute's "open".
+  bool OpenAddress(const std::string& address) override;
+
+ protected:
+  LRESULT Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  void Destroying() override;
+
  private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-  LRESULT Dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
   void SizeChanged(WPARAM how);
   void TrayMessage(LPARAM what);
   void UpdateTray();
-  void Destroyed();
   HICON TrayImage();
 
-  TWin32App& App;
-  TFormHandler* Handler = nullptr;
-  HWND Window = nullptr;
-  std::unique_ptr<TWin32Controls> Controls_;
   bool Minimized_ = false;
-  bool Closing = false;
   std::string TrayHint;
   bool TrayVisible = false;
   bool TrayShown = false;
   bool Animating = false;
   int Frame = 0;
-  HICON AppIcon = nullptr;
-  HICON Frames[10] = {};
+  TIconHandle AppIcon;
+  TIconHandle Frames[10];
   UINT TaskbarCreated = 0;
 };

@@ -85,6 +85,14 @@ struct TMemoryProfile : TProfile {
   void Set(const std::string& key, const std::string& value) { Values["Setting/" + key] = value; }
 };
 
+struct TRecordingShell : TShell {
+  std::vector<std::string> Opened;
+  bool OpenAddress(const std::string& address) override {
+    Opened.push_back(address);
+    return true;
+  }
+};
+
 struct TRecordingNotifier : TPeerNotifier {
   std::vector<uint16_t> Codes;
   void Notify(uint16_t code) override { Codes.push_back(code); }
@@ -155,9 +163,10 @@ class MainFixture : public ::testing::Test {
   TFakeLibraries PlugInFiles;
   TFakeGuard PlugInGuard;
   TFakeDesktop Desktop;
-  TMainServices Services{App,       Clock, Sim,         Window,      Dialogs, Tray,
-                         RelayHost, Ini,   PlugInFiles, PlugInGuard, Desktop, "C:\\Apps",
-                         "1.0.1.5", '.',   &Notifier,   &Stream};
+  TRecordingShell Shell;
+  TMainServices Services{App,        Clock,     Sim,         Window,      Dialogs, Tray,
+                         RelayHost,  Ini,       PlugInFiles, PlugInGuard, Desktop, Shell,
+                         "C:\\Apps", "1.0.1.5", '.',         &Notifier,   &Stream};
   std::unique_ptr<TOV_Kestrune> Form;
   int32_t Input = 0;
   int32_t Output = 0;

@@ -27,9 +27,10 @@ TEST(RelayThread, RealThreadRelaysAndStopsCleanly) {
   TFakeLibraries libraries;
   TFakeGuard guard;
   TFakeDesktop desktop;
-  TMainServices services{app,       clock, sim,       window, dialogs, tray,
-                         host,      ini,   libraries, guard,  desktop, "C:\\Apps",
-                         "1.0.1.5", '.',   &notifier, nullptr};
+  TRecordingShell shell;
+  TMainServices services{app,        clock,     sim,       window,    dialogs, tray,
+                         host,       ini,       libraries, guard,     desktop, shell,
+                         "C:\\Apps", "1.0.1.5", '.',       &notifier, nullptr};
   auto form = std::make_unique<TOV_Kestrune>(services);
   app.Attach(form->TimerWork);
   app.Attach(form->FaderTick);

@@ -5,6 +5,8 @@
 
 #include <thread>
 
+#include "link/Protocol.h"
+
 std::string TextOf(HWND hwnd) {
   char buf[512] = {};
   GetWindowTextA(hwnd, buf, sizeof(buf));
@@ -449,6 +451,130 @@ TEST(Win32Form, ControlsAndTimersDestroyedFirstLetGoOfTheirWindows) {
   PumpUntil(
       f.App, [] { return false; }, 60);
   EXPECT_EQ(fired, 0);
+}
+
+TEST(Win32Form, FormMessageSeesPrivateAndCopyDataMessagesBeforeTheWindow) {
+  TFormFixture f;
+  ASSERT_TRUE(f.Created);
+  HWND hwnd = f.Form.Handle();
+  auto& seen = f.Logic.Messages;
+  const LPARAM packed = static_cast<LPARAM>(PackParam(cmdPlay, cmdPlayWithFade));
+  EXPECT_EQ(SendMessageA(hwnd, WM_WINMSG, 1234, packed), 77);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0], "2102 1234 " + std::to_string(packed));
+
+  const char data[] = "block";
+  COPYDATASTRUCT cds{PackParam(0x2000, 1), sizeof(data) - 1, const_cast<char*>(data)};
+  EXPECT_EQ(SendMessageA(hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds)), 1);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1], "copydata " + std::to_string(PackParam(0x2000, 1)) + " block");
+
+  // Both ends of the private range reach the form; what it leaves goes to the window.
+  seen.clear();
+  EXPECT_EQ(SendMessageA(hwnd, WM_USER, 1, 2), 0);
+  EXPECT_EQ(SendMessageA(hwnd, 0x7FFF, 3, 4), 0);
+  EXPECT_EQ(seen, (std::vector<std::string>{"1024 1 2", "32767 3 4"}));
+  // The window's own messages, and WM_APP's range, do not.
+  seen.clear();
+  SendMessageA(hwnd, WM_USER - 1, 0, 0);
+  SendMessageA(hwnd, WM_APP, 0, 0);
+  SendMessageA(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("caption"));
+  EXPECT_TRUE(seen.empty());
+  // Posted from another thread, as a controlling program's command arrives.
+  std::thread([hwnd, packed] { PostMessageA(hwnd, WM_WINMSG, 5, packed); }).join();
+  ASSERT_TRUE(PumpUntil(f.App, [&] { return !seen.empty(); }));
+  EXPECT_EQ(seen[0], "2102 5 " + std::to_string(packed));
+}
+
+TEST(Win32Form, LinkLabelShowsEachTextWholeOnOneLine) {
+  TFormFixture f;
+  ASSERT_TRUE(f.Created);
+  TControl& link = f.Logic.Link;
+  HWND hwnd = f.Child(link);
+  // The main window's place for it: bottom right, 196 pixels.
+  link.SetBounds(120, 204, 196, 16);
+  const char* const texts[] = {"Orvanta Kestrune", "Home page: https://kestrune.orvanta.example",
+                               "Orvanta Audio, 2026"};
+  for (const char* text : texts) {
+    link.SetCaption(text);
+    const RECT r = RectInForm(f.Form.Handle(), hwnd);
+    EXPECT_EQ(r.right, 316) << text << ": the right edge stays";
+    EXPECT_GE(r.right - r.left, 196) << text;
+    EXPECT_LE(r.right - r.left, 318) << text << ": within the window";
+    // Broken at words as a static breaks its text, it still needs one line only.
+    RECT client;
+    GetClientRect(hwnd, &client);
+    HDC dc = GetDC(hwnd);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(hwnd, WM_GETFONT, 0, 0)));
+    TEXTMETRICA tm{};
+    GetTextMetricsA(dc, &tm);
+    RECT need{0, 0, client.right, 0};
+    DrawTextA(dc, text, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(hwnd, dc);
+    EXPECT_LE(need.bottom, tm.tmHeight) << text << " takes more than one line";
+    EXPECT_LE(need.right, client.right) << text;
+    EXPECT_LE(tm.tmHeight, client.bottom) << text << ": the line fits the label's height";
+  }
+}
+
+TEST(Win32Form, GaugeRaisesMouseUpForEveryButtonAndAClickForTheLeftOne) {
+  TFormFixture f;
+  ASSERT_TRUE(f.Created);
+  HWND gauge = f.Child(f.Logic.Gauge);
+  const LPARAM at = MAKELPARAM(20, 5);
+  SendMessageA(gauge, WM_RBUTTONDOWN, MK_RBUTTON, at);
+  SendMessageA(gauge, WM_RBUTTONUP, 0, at);
+  SendMessageA(gauge, WM_MBUTTONDOWN, MK_MBUTTON, at);
+  SendMessageA(gauge, WM_MBUTTONUP, 0, at);
+  SendMessageA(gauge, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageA(gauge, WM_LBUTTONUP, 0, at);
+  EXPECT_EQ(f.Logic.Events,
+            (std::vector<std::string>{"gauge up", "gauge up", "gauge click", "gauge up"}));
+  // A release without a press on the gauge (the press was elsewhere) raises nothing.
+  f.Logic.Events.clear();
+  SendMessageA(gauge, WM_RBUTTONUP, 0, at);
+  EXPECT_TRUE(f.Logic.Events.empty());
+  // A disabled gauge raises nothing either.
+  f.Logic.Gauge.SetEnabled(false);
+  SendMessageA(gauge, WM_RBUTTONDOWN, MK_RBUTTON, at);
+  SendMessageA(gauge, WM_RBUTTONUP, 0, at);
+  EXPECT_TRUE(f.Logic.Events.empty());
+}
+
+// Moves the real mouse: the system's hit testing decides which window gets the click.
+void ClickAt(HWND hwnd, int x, int y, DWORD down, DWORD up) {
+  POINT p{x, y};
+  ClientToScreen(hwnd, &p);
+  SetCursorPos(p.x, p.y);
+  INPUT in[2] = {};
+  in[0].type = in[1].type = INPUT_MOUSE;
+  in[0].mi.dwFlags = down;
+  in[1].mi.dwFlags = up;
+  SendInput(2, in, sizeof(INPUT));
+}
+
+TEST(Win32Form, RealMouseClicksReachTheLinkAndTheGauge) {
+  TFormFixture f;
+  ASSERT_TRUE(f.Created);
+  SetForegroundWindow(f.Form.Handle());
+  PumpUntil(
+      f.App, [] { return false; }, 100);
+  ClickAt(f.Child(f.Logic.Link), 10, 7, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+  ASSERT_TRUE(PumpUntil(f.App, [&] { return !f.Logic.Events.empty(); }));
+  EXPECT_EQ(f.Logic.Events, std::vector<std::string>{"link click"});
+  f.Logic.Events.clear();
+  ClickAt(f.Child(f.Logic.Gauge), 20, 7, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
+  ASSERT_TRUE(PumpUntil(f.App, [&] { return !f.Logic.Events.empty(); }));
+  EXPECT_EQ(f.Logic.Events, std::vector<std::string>{"gauge up"});
+}
+
+TEST(Win32Form, OpenAddressHandsTheAddressToTheSystem) {
+  TFormFixture f;
+  ASSERT_TRUE(f.Created);
+  // A program is an address the system opens by running it (the probe ends by itself).
+  EXPECT_TRUE(f.Form.OpenAddress(ProgramDir() + "..\\tools\\probe\\kestrune-probe.exe"));
+  EXPECT_FALSE(f.Form.OpenAddress(ProgramDir() + "no-such-file.kestrune"));
 }
 
 }  // namespace
