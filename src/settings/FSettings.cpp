@@ -153,6 +153,7 @@ int32_t LoadSettings(TSetting& setting, TProfile& profile, const TSettingsContex
   if (setting.SourceMode) setting.Auto = false;
   setting.FadeOut = in.Double("FadeOut", 0.0);
   setting.FadeIn = in.Double("FadeIn", 2.0);
+  setting.EventLog = in.Boolean("EventLog", false);
   setting.Path = in.String(SectionPlugins, "Path", context.ExeDir);
 
   if (context.ScanPlugins) context.ScanPlugins(setting.Path);
@@ -184,6 +185,7 @@ bool SaveSettings(const TSetting& setting, TProfile& profile, char decimalSepara
   out.Boolean("Auto", setting.Auto);
   out.Double("FadeOut", setting.FadeOut);
   out.Double("FadeIn", setting.FadeIn);
+  out.Boolean("EventLog", setting.EventLog);
 
   out.Erase(SectionPlugins);
   out.String(SectionPlugins, "Path", setting.Path);
@@ -216,15 +218,24 @@ size_t LastDelimiter(const std::string& path) {
   return path.find_last_of("\\:");
 }
 
+// The path with its extension replaced (or, without one, added).
+std::string WithExtension(const std::string& path, const char* extension) {
+  const size_t dot = path.find_last_of('.');
+  const size_t delimiter = LastDelimiter(path);
+  if (dot == std::string::npos || (delimiter != std::string::npos && dot < delimiter)) {
+    return path + extension;
+  }
+  return path.substr(0, dot) + extension;
+}
+
 }  // namespace
 
 std::string IniPathOf(const std::string& exePath) {
-  const size_t dot = exePath.find_last_of('.');
-  const size_t delimiter = LastDelimiter(exePath);
-  if (dot == std::string::npos || (delimiter != std::string::npos && dot < delimiter)) {
-    return exePath + ".ini";
-  }
-  return exePath.substr(0, dot) + ".ini";
+  return WithExtension(exePath, ".ini");
+}
+
+std::string LogPathOf(const std::string& exePath) {
+  return WithExtension(exePath, ".log");
 }
 
 std::string ExeDirOf(const std::string& exePath) {

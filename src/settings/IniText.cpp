@@ -1,0 +1,164 @@
+#include "settings/IniText.h"
+
+#include <cstdio>
+
+#include "util/Helpers.h"
+
+namespace {
+
+bool IsBlank(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 0x09 && u <= 0x0D) || u == 0x1A || (u >= 0x1C && u <= 0x20);
+}
+
+std::string TrimBlanks(const std::string& text) {
+  size_t b = 0;
+  size_t e = text.size();
+  while (b < e && IsBlank(text[b])) ++b;
+  while (e > b && IsBlank(text[e - 1])) --e;
+  return text.substr(b, e - b);
+}
+
+// Names and values are C strings to the profile functions: they end at a NUL.
+std::string UpToNul(const std::string& text) {
+  return text.substr(0, text.find('\0'));
+}
+
+}  // namespace
+
+TIniTextProfile::TIniTextProfile(const std::string& text) {
+  Sections.push_back(TSection{});
+  size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = TrimBlanks(text.substr(start, end - start));
+    start = end + 1;
+    if (line.empty()) continue;
+    const size_t close = line.rfind(']');
+    if (line[0] == '[' && close != std::string::npos) {
+      TSection section;
+      section.HasHeader = true;
+      section.Header = line;
+      section.Name = UpToNul(line.substr(1, close - 1));
+      Sections.push_back(std::move(section));
+      continue;
+    }
+    TEntry entry;
+    entry.Line = line;
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) {
+      entry.Key = UpToNul(line);
+    } else {
+      entry.Key = UpToNul(TrimBlanks(line.substr(0, equals)));
+      entry.Value = UpToNul(TrimBlanks(line.substr(equals + 1)));
+      entry.HasValue = true;
+    }
+    Sections.back().Entries.push_back(std::move(entry));
+  }
+}
+
+TIniTextProfile::TSection* TIniTextProfile::Find(const std::string& section) {
+  for (TSection& s : Sections) {
+    if (s.HasHeader && SameText(s.Name, section)) return &s;
+  }
+  return nullptr;
+}
+
+TIniTextProfile::TEntry* TIniTextProfile::FindKey(TSection& section, const std::string& key) {
+  for (TEntry& e : section.Entries) {
+    if (SameText(e.Key, key)) return &e;
+  }
+  return nullptr;
+}
+
+std::string TIniTextProfile::ReadString(const std::string& section, const std::string& key,
+                                        const std::string& defaultValue) {
+  TSection* s = Find(section);
+  TEntry* e = s ? FindKey(*s, key) : nullptr;
+  if (!e || !e->HasValue) return defaultValue;
+  const std::string& v = e->Value;
+  if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
+    return v.substr(1, v.size() - 2);
+  }
+  return v;
+}
+
+bool TIniTextProfile::WriteString(const std::string& section, const std::string& key,
+                                  const std::string& value) {
+  TSection* s = Find(section);
+  if (!s) {
+    TSection added;
+    added.HasHeader = true;
+    added.Header = "[" + section + "]";
+    added.Name = section;
+    Sections.push_back(std::move(added));
+    s = &Sections.back();
+  }
+  TEntry* e = FindKey(*s, key);
+  if (!e) {
+    s->Entries.push_back(TEntry{});
+    e = &s->Entries.back();
+    e->Key = key;
+  }
+  e->Value = value;
+  e->HasValue = true;
+  e->Line = e->Key + "=" + value;
+  return true;
+}
+
+bool TIniTextProfile::EraseSection(const std::string& section) {
+  for (auto it = Sections.begin(); it != Sections.end(); ++it) {
+    if (it->HasHeader && SameText(it->Name, section)) {
+      Sections.erase(it);
+      break;
+    }
+  }
+  return true;
+}
+
+std::string TIniTextProfile::Text() const {
+  std::string text;
+  for (const TSection& s : Sections) {
+    if (s.HasHeader) text += s.Header + "\r\n";
+    for (const TEntry& e : s.Entries) text += e.Line + "\r\n";
+  }
+  return text;
+}
+
+TIniTextProfile TIniFileProfile::Load() const {
+  std::string text;
+  if (std::FILE* file = std::fopen(FileName.c_str(), "rb")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+    std::fclose(file);
+  }
+  return TIniTextProfile(text);
+}
+
+bool TIniFileProfile::Store(const TIniTextProfile& profile) const {
+  const std::string text = profile.Text();
+  std::FILE* file = std::fopen(FileName.c_str(), "wb");
+  if (!file) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && written;
+}
+
+std::string TIniFileProfile::ReadString(const std::string& section, const std::string& key,
+                                        const std::string& defaultValue) {
+  return Load().ReadString(section, key, defaultValue);
+}
+
+bool TIniFileProfile::WriteString(const std::string& section, const std::string& key,
+                                  const std::string& value) {
+  TIniTextProfile profile = Load();
+  profile.WriteString(section, key, value);
+  return Store(profile);
+}
+
+bool TIniFileProfile::EraseSection(const std::string& section) {
+  TIniTextProfile profile = Load();
+  profile.EraseSection(section);
+  return Store(profile);
+}

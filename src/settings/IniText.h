@@ -1,0 +1,74 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "settings/FSettings.h"
+
+// An INI text read and changed the way the system's profile functions treat a file, so that
+// settings code can run on any text without Windows (tests, the fuzzer):
+// - lines end at LF; blanks (and CR, and Ctrl-Z) around a line are ignored; a UTF-8 byte order
+//   mark at the start is skipped;
+// - "[name]" starts a section (the name runs to the last ']' of the line); a line "key=value"
+//   holds a key, blanks around the key and the value removed; other lines hold no value;
+// - section and key names ignore letter case; only the first section of a name is looked at,
+//   and in it the first key of a name;
+// - a value enclosed in a pair of the same quote (' or ") is read without them; a value ends at
+//   a NUL character;
+// - a write replaces the value of the first such key or adds the key at the end of its section
+//   (the section at the end of the text); erasing removes the first section of that name.
+class TIniTextProfile : public TProfile {
+ public:
+  explicit TIniTextProfile(const std::string& text = "");
+
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& defaultValue) override;
+  bool WriteString(const std::string& section, const std::string& key,
+                   const std::string& value) override;
+  bool EraseSection(const std::string& section) override;
+
+  // The text as the profile functions would write it back: CR LF line ends, lines that were
+  // not changed as they were read.
+  std::string Text() const;
+
+ private:
+  struct TEntry {
+    std::string Line;  // the line as read (trimmed), or as written
+    std::string Key;
+    std::string Value;
+    bool HasValue = false;
+  };
+  struct TSection {
+    bool HasHeader = false;  // the lines before the first header have none
+    std::string Header;      // the header line as read
+    std::string Name;
+    std::vector<TEntry> Entries;
+  };
+
+  TSection* Find(const std::string& section);
+  static TEntry* FindKey(TSection& section, const std::string& key);
+
+  std::vector<TSection> Sections;
+};
+
+// An INI file on disk through TIniTextProfile: each read reads the file, each change reads it,
+// changes it and writes it whole in place, as the profile functions do. A file that cannot be
+// written fails the change and is left as it was.
+class TIniFileProfile : public TProfile {
+ public:
+  explicit TIniFileProfile(std::string fileName) : FileName(std::move(fileName)) {}
+
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& defaultValue) override;
+  bool WriteString(const std::string& section, const std::string& key,
+                   const std::string& value) override;
+  bool EraseSection(const std::string& section) override;
+
+  const std::string& Path() const { return FileName; }
+
+ private:
+  TIniTextProfile Load() const;
+  bool Store(const TIniTextProfile& profile) const;
+
+  std::string FileName;
+};

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "settings/FSettings.h"
+#include "settings/IniText.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+TEST(IniText, ReadsLikeTheProfileFunctions) {
+  TIniTextProfile ini(
+      "\xEF\xBB\xBF"
+      "Orphan=before any section\r\n"
+      "; Buffer=1 a comment\r\n"
+      "[setting]   \r\n"
+      "  BUFFER =  250  \r\n"
+      "Buffer=999\r\n"
+      "Novalue\r\n"
+      "Quoted=\" padded \"\r\n"
+      "Single='x'\r\n"
+      "Mixed=\"x'\r\n"
+      "Lone=\"\r\n"
+      "Empty=\r\n"
+      "Cut=ab\0cd\n"
+      "\tTabbed\t=\tv\x1A\r\n"
+      "[Setting]\r\n"
+      "Volume=42\r\n"
+      "[Plugins] trailing text\n"
+      "Path = C:\\dsp = two\n"
+      "[Unclosed\n"
+      "File1=dsp_a.dll"s);
+  EXPECT_EQ(ini.ReadString("Setting", "Buffer", "d"), "250");
+  EXPECT_EQ(ini.ReadString("SETTING", "buffer", "d"), "250");
+  // Only the first section of a name is looked at.
+  EXPECT_EQ(ini.ReadString("Setting", "Volume", "d"), "d");
+  EXPECT_EQ(ini.ReadString("Setting", "Orphan", "d"), "d");
+  EXPECT_EQ(ini.ReadString("Setting", "Novalue", "d"), "d");
+  EXPECT_EQ(ini.ReadString("Setting", "Quoted", "d"), " padded ");
+  EXPECT_EQ(ini.ReadString("Setting", "Single", "d"), "x");
+  EXPECT_EQ(ini.ReadString("Setting", "Mixed", "d"), "\"x'");
+  EXPECT_EQ(ini.ReadString("Setting", "Lone", "d"), "\"");
+  EXPECT_EQ(ini.ReadString("Setting", "Empty", "d"), "");
+  EXPECT_EQ(ini.ReadString("Setting", "Cut", "d"), "ab");
+  EXPECT_EQ(ini.ReadString("Setting", "Tabbed", "d"), "v");
+  EXPECT_EQ(ini.ReadString("Setting", "; Buffer", "d"), "d");
+  EXPECT_EQ(ini.ReadString("Plugins", "Path", "d"), "C:\\dsp = two");
+  // "[Unclosed" is no header: its key still belongs to [Plugins].
+  EXPECT_EQ(ini.ReadString("Plugins", "File1", "d"), "dsp_a.dll");
+  EXPECT_EQ(ini.ReadString("Missing", "Path", "d"), "d");
+}
+
+TEST(IniText, WritesReplaceFirstAddAtSectionEndAndEraseFirstSection) {
+  TIniTextProfile ini(
+      "; kept\r\n[Setting]\r\nBuffer=1\r\nbuffer=2\r\nOwn=x\r\n\r\n[Plugins]\r\nFile1=a\r\n"
+      "[Plugins]\r\nFile9=stale\r\n");
+  ASSERT_TRUE(ini.WriteString("Setting", "BUFFER", "300"));
+  ASSERT_TRUE(ini.WriteString("Setting", "Wait", "5"));
+  ASSERT_TRUE(ini.WriteString("Other", "Key", "v"));
+  ASSERT_TRUE(ini.EraseSection("plugins"));
+  EXPECT_EQ(ini.Text(),
+            "; kept\r\n[Setting]\r\nBuffer=300\r\nbuffer=2\r\nOwn=x\r\nWait=5\r\n"
+            "[Plugins]\r\nFile9=stale\r\n[Other]\r\nKey=v\r\n");
+  // The text written reads back the same.
+  TIniTextProfile again(ini.Text());
+  EXPECT_EQ(again.ReadString("Setting", "Buffer", ""), "300");
+  EXPECT_EQ(again.ReadString("Plugins", "File9", ""), "stale");
+  EXPECT_EQ(again.ReadString("Other", "Key", ""), "v");
+}
+
+TEST(IniText, HandEditedFileLoadsAsTheProgramExpects) {
+  TIniTextProfile ini(
+      "[Setting]\nBuffer=10\nFreq=7\nSend=9\nToTray=2\nSourceMode=1\nAuto=1\n"
+      "Source=   Line In   \nPID=-5\nVolume=0x2A\nSilenceTime=2,5\nEventLog=1\n"
+      "[Plugins]\nPath=C:\\dsp\nFile1=dsp_a.dll\nFile2=dsp_b.dll\nFile4=dsp_d.dll\n");
+  TSettingsContext context;
+  context.ExeDir = "C:\\Apps";
+  TSetting setting;
+  EXPECT_EQ(LoadSettings(setting, ini, context), -5);
+  EXPECT_EQ(setting.Buffer, 20);
+  EXPECT_EQ(setting.Freq, 1);
+  EXPECT_EQ(setting.Send, 3);
+  EXPECT_EQ(setting.Volume, 42);
+  EXPECT_EQ(setting.SilenceTime, 5.0);
+  EXPECT_TRUE(setting.ToTray);
+  EXPECT_TRUE(setting.SourceMode);
+  EXPECT_FALSE(setting.Auto);
+  EXPECT_TRUE(setting.EventLog);
+  EXPECT_EQ(setting.Source, "Line In");
+  EXPECT_EQ(setting.PluginFiles, (std::vector<std::string>{"dsp_a.dll", "dsp_b.dll"}));
+}
+
+}  // namespace
