@@ -19,6 +19,8 @@ std::string TrimBlanks(const std::string& text) {
   return text.substr(b, e - b);
 }
 
+const char* const ByteOrderMark = "\xEF\xBB\xBF";
+
 // Names and values are C strings to the profile functions: they end at a NUL.
 std::string UpToNul(const std::string& text) {
   return text.substr(0, text.find('\0'));
@@ -28,7 +30,8 @@ std::string UpToNul(const std::string& text) {
 
 TIniTextProfile::TIniTextProfile(const std::string& text) {
   Sections.push_back(TSection{});
-  size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  HadByteOrderMark = text.compare(0, 3, ByteOrderMark) == 0;
+  size_t start = HadByteOrderMark ? 3 : 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
@@ -40,7 +43,7 @@ TIniTextProfile::TIniTextProfile(const std::string& text) {
       TSection section;
       section.HasHeader = true;
       section.Header = line;
-      section.Name = UpToNul(line.substr(1, close - 1));
+      section.Name = UpCaseStr(UpToNul(line.substr(1, close - 1)));
       Sections.push_back(std::move(section));
       continue;
     }
@@ -54,20 +57,23 @@ TIniTextProfile::TIniTextProfile(const std::string& text) {
       entry.Value = UpToNul(TrimBlanks(line.substr(equals + 1)));
       entry.HasValue = true;
     }
+    entry.UpperKey = UpCaseStr(entry.Key);
     Sections.back().Entries.push_back(std::move(entry));
   }
 }
 
 TIniTextProfile::TSection* TIniTextProfile::Find(const std::string& section) {
+  const std::string name = UpCaseStr(section);
   for (TSection& s : Sections) {
-    if (s.HasHeader && SameText(s.Name, section)) return &s;
+    if (s.HasHeader && s.Name == name) return &s;
   }
   return nullptr;
 }
 
 TIniTextProfile::TEntry* TIniTextProfile::FindKey(TSection& section, const std::string& key) {
+  const std::string upper = UpCaseStr(key);
   for (TEntry& e : section.Entries) {
-    if (SameText(e.Key, key)) return &e;
+    if (e.UpperKey == upper) return &e;
   }
   return nullptr;
 }
@@ -91,7 +97,7 @@ bool TIniTextProfile::WriteString(const std::string& section, const std::string&
     TSection added;
     added.HasHeader = true;
     added.Header = "[" + section + "]";
-    added.Name = section;
+    added.Name = UpCaseStr(section);
     Sections.push_back(std::move(added));
     s = &Sections.back();
   }
@@ -100,6 +106,7 @@ bool TIniTextProfile::WriteString(const std::string& section, const std::string&
     s->Entries.push_back(TEntry{});
     e = &s->Entries.back();
     e->Key = key;
+    e->UpperKey = UpCaseStr(key);
   }
   e->Value = value;
   e->HasValue = true;
@@ -108,8 +115,9 @@ bool TIniTextProfile::WriteString(const std::string& section, const std::string&
 }
 
 bool TIniTextProfile::EraseSection(const std::string& section) {
+  const std::string name = UpCaseStr(section);
   for (auto it = Sections.begin(); it != Sections.end(); ++it) {
-    if (it->HasHeader && SameText(it->Name, section)) {
+    if (it->HasHeader && it->Name == name) {
       Sections.erase(it);
       break;
     }
@@ -119,6 +127,13 @@ bool TIniTextProfile::EraseSection(const std::string& section) {
 
 std::string TIniTextProfile::Text() const {
   std::string text;
+  // A first line that begins with the mark's bytes must not be taken for the mark when read.
+  if (HadByteOrderMark) {
+    text = ByteOrderMark;
+  } else if (const auto& lead = Sections.front().Entries;
+             !lead.empty() && lead.front().Line.compare(0, 3, ByteOrderMark) == 0) {
+    text = "\r\n";
+  }
   for (const TSection& s : Sections) {
     if (s.HasHeader) text += s.Header + "\r\n";
     for (const TEntry& e : s.Entries) text += e.Line + "\r\n";

@@ -28,20 +28,21 @@ class TIniTextProfile : public TProfile {
   bool EraseSection(const std::string& section) override;
 
   // The text as the profile functions would write it back: CR LF line ends, lines that were
-  // not changed as they were read.
+  // not changed as they were read (without the blanks around them), blank lines left out.
   std::string Text() const;
 
  private:
   struct TEntry {
     std::string Line;  // the line as read (trimmed), or as written
     std::string Key;
+    std::string UpperKey;  // for comparing
     std::string Value;
     bool HasValue = false;
   };
   struct TSection {
     bool HasHeader = false;  // the lines before the first header have none
     std::string Header;      // the header line as read
-    std::string Name;
+    std::string Name;        // upper case, for comparing
     std::vector<TEntry> Entries;
   };
 
@@ -49,6 +50,7 @@ class TIniTextProfile : public TProfile {
   static TEntry* FindKey(TSection& section, const std::string& key);
 
   std::vector<TSection> Sections;
+  bool HadByteOrderMark = false;  // written back, as the profile functions keep a file's coding
 };
 
 // An INI file on disk through TIniTextProfile: each read reads the file, each change reads it,

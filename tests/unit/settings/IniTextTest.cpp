@@ -91,4 +91,40 @@ TEST(IniText, HandEditedFileLoadsAsTheProgramExpects) {
   EXPECT_EQ(setting.PluginFiles, (std::vector<std::string>{"dsp_a.dll", "dsp_b.dll"}));
 }
 
+// What is saved reads back as it was, also strings the profile functions would otherwise trim or
+// unquote on reading.
+TEST(SaveSettings, StringsReadBackAsSaved) {
+  TIniTextProfile ini;
+  TSetting setting;
+  LoadSettings(setting, ini, TSettingsContext{});
+  setting.Source = "\"USB\"";
+  setting.Path = " C:\\dsp ";
+  setting.PluginFiles = {" dsp_space.dll", "'dsp_q.dll'", "\"", "dsp_plain.dll", "dsp_\"mid\".dll"};
+  ASSERT_TRUE(SaveSettings(setting, ini, '.'));
+  TIniTextProfile reread(ini.Text());
+  TSetting again;
+  LoadSettings(again, reread, TSettingsContext{});
+  EXPECT_EQ(again.Source, "\"USB\"");
+  EXPECT_EQ(again.Path, " C:\\dsp ");
+  EXPECT_EQ(again.PluginFiles, setting.PluginFiles);
+  // Plain values stay plain in the file.
+  EXPECT_NE(ini.Text().find("File4=dsp_plain.dll\r\n"), std::string::npos);
+}
+
+// A hand-edited file with [Plugins] twice: the save must not bring the second one's entries in.
+TEST(SaveSettings, RepeatedPluginsSectionAddsNoPlugins) {
+  TIniTextProfile ini(
+      "[Setting]\nBuffer=300\n[Plugins]\nPath=C:\\first\nFile1=dsp_a.dll\n"
+      "[PLUGINS]\nPath=C:\\second\nFile1=dsp_z.dll\nFile2=dsp_y.dll\nFile3=dsp_x.dll\n");
+  TSetting setting;
+  LoadSettings(setting, ini, TSettingsContext{});
+  ASSERT_EQ(setting.PluginFiles, std::vector<std::string>{"dsp_a.dll"});
+  ASSERT_TRUE(SaveSettings(setting, ini, '.'));
+  TIniTextProfile reread(ini.Text());
+  TSetting again;
+  LoadSettings(again, reread, TSettingsContext{});
+  EXPECT_EQ(again.Path, "C:\\first");
+  EXPECT_EQ(again.PluginFiles, std::vector<std::string>{"dsp_a.dll"});
+}
+
 }  // namespace
