@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Png.h"
+#include "app/BlockPath.h"
 #include "app/Stabilizer.h"
 #include "platform/sim/SimWave.h"
 #include "settings/Setting.h"
@@ -65,6 +66,10 @@ struct TRunResult {
   std::vector<float> Trace;  // queue in seconds after every pass
 };
 
+struct TDiscardStream : TStreamSink {
+  void AddSendData(const int16_t*, int32_t, int32_t) override {}
+};
+
 TSimDeviceSpec Device(const char* name, double ppm) {
   TSimDeviceSpec d;
   d.Name = name;
@@ -92,17 +97,20 @@ TRunResult Run(const TRunSpec& spec) {
     std::fprintf(stderr, "drift: the simulated devices did not open\n");
     std::exit(2);
   }
-  capture.ProcessDone();
-
-  std::vector<char> work;
-  capture.OnData = [&](TWaveCapture*, const int16_t* data, int32_t size) {
-    const char* bytes = reinterpret_cast<const char*>(data);
-    work.assign(bytes, bytes + size);
-    stab.StabilyzerTick(work, c.Blocksize);
-    if (!player.AddBuffer(reinterpret_cast<const int16_t*>(work.data()),
-                          static_cast<int32_t>(work.size())))
-      ++r.Refused;
+  // The program's own block path, with a stream tap that takes every recorded block.
+  TDiscardStream stream;
+  TBlockPath path(clock, capture, player, stab, &stream, nullptr);
+  TPathConfig config;
+  config.Blocksize = c.Blocksize;
+  config.StallLimitMs = 1000 + static_cast<uint64_t>(BufferTime * 1000);
+  path.Publish(config);
+  capture.OnData = [&](TWaveCapture*, const int16_t* d, int32_t n) { path.WSCHaveData(d, n); };
+  player.OnPlayedSource = [&](TWavePlayer*, const int16_t* d, int32_t n) {
+    path.WSPHavePlayback(d, n);
   };
+  player.OnPlayed = [&](TWavePlayer*, const int16_t* d, int32_t n) { path.WSPHaveData(d, n); };
+  capture.ProcessDone();
+  path.Begin(nullptr);
 
   // The relay holds the first blocks back until the buffer less 30 ms is recorded. A start below
   // the target holds back less; a start above pads the queue with silence once released.
@@ -129,8 +137,10 @@ TRunResult Run(const TRunSpec& spec) {
   for (uint64_t pass = 0; pass < passes; ++pass) {
     api.Advance(PassMs);
     if (prefill) {
+      // The case chooses how much the start holds back; the path's own rule is the default.
       if (player.BytesToSeconds(capture.ReadyBytes()) < holdUntil) continue;
       prefill = false;
+      path.Prefill = false;
       started = pass;
       const double pad = BufferTime + offset - player.BytesToSeconds(capture.ReadyBytes());
       for (double padded = 0; padded < pad - 1e-9; padded += player.BytesToSeconds(frameBlock))
@@ -138,8 +148,7 @@ TRunResult Run(const TRunSpec& spec) {
       // The output was open and idle while the first blocks were held back: no gap in sound.
       lastUnderrun = api.OutputStats(0).UnderrunMs;
     }
-    capture.ProcessDone();
-    player.ProcessDone();
+    path.RelayPass();
 
     const uint64_t n = pass - started;
     const double t = static_cast<double>(n) / PassesPerSecond;
@@ -187,6 +196,7 @@ TRunResult Run(const TRunSpec& spec) {
     }
   }
   r.InputLostFrames = api.InputStats(0).FramesLost;
+  r.Refused = path.RefusedBlocks;
   capture.Close();
   player.Close();
 

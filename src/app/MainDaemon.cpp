@@ -26,22 +26,14 @@ int FindName(const std::vector<std::string>& names, const std::string& wanted) {
 
 }  // namespace
 
-double PeakToDB(int16_t peak) {
-  return PeakLevel(peak);
-}
-
-TLevels CalcLevel(const int16_t* data, int32_t size) {
-  bool first = true;
-  std::atomic<int16_t> left{0}, right{0};
-  FoldPeaks(data, size, first, left, right);
-  return {PeakToDB(left), PeakToDB(right)};
-}
-
 TOV_Kestrune::TOV_Kestrune(TMainServices& services)
     : Player(services.Wave),
       Capture(services.Wave),
       Fader(services.Clock),
       Stab(services.Clock, Player),
+      Path(services.Clock, Capture, Player, Stab, services.Stream, nullptr),
+      Session({services.App, services.Clock, Setting, Capture, Player, Fader, Path,
+               services.RelayHost, *this, services.Notifier}),
       S(services) {
   PanDST.SetBounds(2, 2, 315, 117);
   PanDST.SetCaption("Output");
@@ -93,15 +85,12 @@ TOV_Kestrune::TOV_Kestrune(TMainServices& services)
   SBStop.OnClick = [this] { SBStopClick(); };
   sVolume.OnChange = [this] { sVolumeChange(); };
   InVolume.OnMouseUp = [this] { InVolumeMouseUp(); };
-  TimerWork.OnTimer = [this] { Polling ? RunPlayTick() : ShowLevel(); };
+  TimerWork.OnTimer = [this] { Session.Polling() ? Session.RunPlayTick() : ShowLevel(); };
+  FaderTick.OnTimer = [this] { Fader.TimerTick(); };
+  Fader.RunTimer = [this](bool run) { FaderTick.SetEnabled(run); };
 }
 
-TOV_Kestrune::~TOV_Kestrune() {
-  // Whatever way the window goes, no relay pass may outlive the devices it works on.
-  RelayThread.reset();
-  Capture.Close();
-  Player.Close();
-}
+TOV_Kestrune::~TOV_Kestrune() = default;
 
 std::vector<TControl*> TOV_Kestrune::FormControls() {
   return {&PanDST, &ImgDST, &InVolume,   &StabLevel, &GBuffer, &sVolume,   &LVolume,
@@ -109,15 +98,12 @@ std::vector<TControl*> TOV_Kestrune::FormControls() {
 }
 
 std::vector<TTimer*> TOV_Kestrune::FormTimers() {
-  return {&TimerWork, &Fader.Timer};
+  return {&TimerWork, &FaderTick};
 }
 
 void TOV_Kestrune::FormCreate() {
-  Running = false;
   ConfirmExit = true;
   SetStatus("STOP", ColorGrey);
-  SilenceEvent = 0;
-  SilenceFlag = false;
   LinkIndex = -1;
   NextLinkTime = static_cast<int64_t>(S.Clock.TickCount64());
   S.Window.SetCaption("Orvanta Kestrune " + S.FileVersion);
@@ -127,15 +113,15 @@ void TOV_Kestrune::FormCreate() {
   Fader.SetValue(0);
   Fader.OnFinish = [this](TOVFader*, double v) { FaderFinish(v); };
   Fader.OnStep = [this](TOVFader*, double v) { FaderTimer(v); };
-  Player.OnPlayed = [this](TWavePlayer*, const int16_t* d, int32_t n) { WSPHaveData(d, n); };
+  Player.OnPlayed = [this](TWavePlayer*, const int16_t* d, int32_t n) { Path.WSPHaveData(d, n); };
   Player.OnPlayedSource = [this](TWavePlayer*, const int16_t* d, int32_t n) {
-    WSPHavePlayback(d, n);
+    Path.WSPHavePlayback(d, n);
   };
-  Player.OnError = [this](TWavePlayer*, int32_t) { ReportDeviceError(); };
-  Capture.OnData = [this](TWaveCapture*, const int16_t* d, int32_t n) { WSCHaveData(d, n); };
-  Capture.OnError = [this](TWaveCapture*, int32_t) { ReportDeviceError(); };
-  Update_Destination();
-  Update_Source();
+  Player.OnError = [this](TWavePlayer*, int32_t) { Path.ReportError(); };
+  Capture.OnData = [this](TWaveCapture*, const int16_t* d, int32_t n) { Path.WSCHaveData(d, n); };
+  Capture.OnError = [this](TWaveCapture*, int32_t) { Path.ReportError(); };
+  Session.Update_Destination();
+  Session.Update_Source();
   InVolume.SetValue(0);
   SBStop.SetBounds(SBPlay.Left(), SBPlay.Top(), SBPlay.Width(), SBPlay.Height());
   SBStop.SetVisible(false);
@@ -147,7 +133,7 @@ void TOV_Kestrune::FormCreate() {
 
   // Applying the settings.
   Setting.Blocksize = std::clamp(Setting.Blocksize, 0, 3);
-  PublishPathSettings();
+  Session.PublishPathConfig();
   SBSettings.SetEnabled(static_cast<bool>(ShowSettingsDialog));
   SBPlay.SetEnabled(!Setting.SourceMode);
   SBStop.SetEnabled(!Setting.SourceMode);
@@ -158,11 +144,7 @@ void TOV_Kestrune::FormCreate() {
                     " Hz)");
   PanDST.SetCaption("Output: " + Setting.Destination);
 
-  FadeInOnStart = false;
-  if (Setting.Auto) {
-    FadeInOnStart = true;
-    SBPlayClick();
-  }
+  if (Setting.Auto) SBPlayClick();
   if (Setting.ToTray) S.Window.PostMinimize();
   TimerWork.SetEnabled(true);
 
@@ -173,19 +155,16 @@ void TOV_Kestrune::FormCreate() {
 }
 
 bool TOV_Kestrune::FormClose() {
-  if (RelayThread || Setting.SourceMode) {
+  if (Session.HasRelayThread() || Setting.SourceMode) {
     if (ConfirmExit && !S.Dialogs.Confirm("Are you sure exit this program?")) return false;
-    Stop();
   }
-  // A session still waiting for its devices ends with the window; an error still on its way to
-  // the main thread then restarts nothing.
-  Running = false;
+  // The session ends before anything pumps messages: a session still waiting for its devices
+  // goes too, and an error reported meanwhile belongs to an ended session and restarts nothing.
+  Fader.Cancel();
+  if (Session.State() != TSessionState::Stopped) Session.Stop();
   TimerWork.SetEnabled(false);
   Delay(S.App, 20);
-  if (Silence) {
-    Silence->Arm(0, 0, 0);
-    Silence.reset();
-  }
+  if (TSilence* silence = Session.SilenceDetector()) silence->Arm(0, 0, 0);
   Capture.Close();
   Player.Close();
   return true;
@@ -218,8 +197,9 @@ void TOV_Kestrune::SBSettingsClick() {
 
 bool TOV_Kestrune::CheckNeedRestart() {
   const bool need =
-      (Player.Active && FindName(OutputNames, Setting.Destination) != Player.DeviceIndex) ||
-      (Capture.Active && FindName(InputNames, Setting.Source) != Capture.DeviceIndex) ||
+      (Player.Active &&
+       FindName(Session.OutputNames(), Setting.Destination) != Player.DeviceIndex) ||
+      (Capture.Active && FindName(Session.InputNames(), Setting.Source) != Capture.DeviceIndex) ||
       (Capture.Active && RateOf(Setting.Freq) != Capture.SampleRate);
   if (need)
     S.Dialogs.Information("For apply of the new settings it is necessary to restart player");
@@ -227,24 +207,12 @@ bool TOV_Kestrune::CheckNeedRestart() {
 }
 
 void TOV_Kestrune::SettingsAccepted() {
-  PublishPathSettings();
+  Session.PublishPathConfig();
   CheckNeedRestart();
   GBuffer.SetMax(2 * Setting.Buffer);
   if (Player.Active) Player.BufferTime = Setting.Buffer / 1000.0;
-  if (Capture.Active) {
-    // Blocks already queued keep their size; the next ones take the new one.
-    SizeCapture();
-  }
-}
-
-void TOV_Kestrune::PublishPathSettings() {
-  PathSend = std::clamp(Setting.Send, 0, 3);
-  PathBlocksize = std::clamp(Setting.Blocksize, 0, 3);
-}
-
-void TOV_Kestrune::SizeCapture() {
-  Capture.BlockSize = CaptureBlockSize(Capture.SampleRate, std::clamp(Setting.Blocksize, 0, 3));
-  Capture.SetBufferSize(Player.SecondsToBytes(1.5 * Player.BufferTime));
+  // Blocks already queued keep their size; the next ones take the new one.
+  if (Capture.Active) Session.SizeCapture();
 }
 
 void TOV_Kestrune::SetStatus(const std::string& text, TColor color) {
@@ -252,219 +220,45 @@ void TOV_Kestrune::SetStatus(const std::string& text, TColor color) {
   LabStatus.SetCaption(text);
 }
 
-void TOV_Kestrune::SetPolling(bool polling) {
-  Polling = polling;
+void TOV_Kestrune::PollingChanged(bool polling) {
   TimerWork.SetInterval(polling ? PollInterval : DisplayInterval);
 }
 
 void TOV_Kestrune::ShowButtons() {
   const bool manual = !Setting.SourceMode;
-  const bool live = Running || RelayThread != nullptr;
+  const bool live = Session.State() != TSessionState::Stopped;
   SBPlay.SetVisible(manual && !live);
   SBStop.SetVisible(manual && live);
   InVolume.SetEnabled(manual);
 }
 
-void TOV_Kestrune::FadeIn() {
-  Fader.FadeTo(100, Setting.FadeIn);
-}
-
-void TOV_Kestrune::Notify(uint16_t code) {
-  if (S.Notifier) S.Notifier->Notify(code);
-}
-
-std::string TOV_Kestrune::RateText() const {
-  return std::to_string(Capture.SampleRate);
-}
-
-void TOV_Kestrune::RunPlay(bool fade) {
-  if (Stopping) {
-    // A play request during the stop fade keeps the session: the devices are still running.
-    Stopping = false;
-    Running = true;
-    Fader.OnFinish = [this](TOVFader*, double v) { FaderFinish(v); };
-    if (fade) FadeIn();
+void TOV_Kestrune::SessionStateChanged(TSessionState from, TSessionState to) {
+  switch (to) {
+    case TSessionState::Stopped:
+      SetStatus("STOP", ColorGrey);
+      break;
+    case TSessionState::Waiting:
+    case TSessionState::AwaitingFlow:
+      SetStatus("WAIT", ColorRed);
+      break;
+    case TSessionState::Offline:
+      SetStatus("OFFLINE", ColorRed);
+      break;
+    case TSessionState::Online:
+      SetStatus("Online", ColorGreen);
+      if (from == TSessionState::AwaitingFlow || from == TSessionState::Offline)
+        GBuffer.SetMax(2 * Setting.Buffer);
+      break;
+    case TSessionState::Silence:
+      SetStatus("Silence", ColorRed);
+      break;
+    case TSessionState::FadingOut:
+      break;  // the status stays as it was while the stop fades out
+  }
+  if ((from == TSessionState::Stopped) != (to == TSessionState::Stopped)) {
+    S.Tray.SetAnimate(to != TSessionState::Stopped);
     ShowButtons();
-    return;
   }
-  if (Running) {
-    if (fade) FadeIn();
-    return;
-  }
-  Running = true;
-  FadeInOnStart = fade;
-  WaitDeadline = static_cast<int64_t>(S.Clock.TickCount64()) + int64_t{Setting.Wait} * 1000;
-  SetPolling(true);
-  ShowButtons();
-  S.Tray.SetAnimate(true);
-}
-
-void TOV_Kestrune::RunPlayTick() {
-  const auto now = static_cast<int64_t>(S.Clock.TickCount64());
-  if (TryPlay()) {
-    // The devices are open; "Online" waits until audio has gone through both of them.
-    SetPolling(false);
-    AwaitingFlow = true;
-    SetStatus("WAIT", ColorRed);
-  } else if (now > WaitDeadline && WaitDeadline > 0) {
-    WaitDeadline = 0;
-    SetStatus("OFFLINE", ColorRed);
-    Notify(ntfOffline);
-  } else {
-    SetStatus("WAIT", ColorRed);
-  }
-}
-
-void TOV_Kestrune::ComeOnline() {
-  AwaitingFlow = false;
-  SetStatus("Online", ColorGreen);
-  Notify(ntfOnline);
-  if (FadeInOnStart) FadeIn();
-}
-
-bool TOV_Kestrune::TryPlay() {
-  Capture.SampleRate = RateOf(Setting.Freq);
-  Update_Destination();
-  Update_Source();
-  if (Setting.Source.empty() || Setting.Destination.empty()) {
-    if (Setting.Source.empty()) PanSRC.SetCaption("Define input device");
-    if (Setting.Destination.empty()) PanDST.SetCaption("Define output device");
-    return false;
-  }
-  const int input = FindName(InputNames, TrimText(Setting.Source));
-  if (input < 0) {
-    PanSRC.SetCaption("Wait for Input: " + Setting.Source + " (" + RateText() + " Hz)");
-    return false;
-  }
-  PanSRC.SetCaption("Input: " + Setting.Source + " (" + RateText() + " Hz)");
-  const int output = FindName(OutputNames, TrimText(Setting.Destination));
-  if (output < 0) {
-    PanDST.SetCaption("Wait for Output: " + Setting.Destination);
-    return false;
-  }
-  PanDST.SetCaption("Output: " + Setting.Destination);
-  return Play(output, input);
-}
-
-void TOV_Kestrune::Update_Destination() {
-  Player.UpdateDevices();
-  OutputNames.clear();
-  for (int i = 0; i < Player.DeviceCount(); ++i) OutputNames.push_back(Player.GetDeviceName(i));
-}
-
-void TOV_Kestrune::Update_Source() {
-  Capture.UpdateDevices();
-  InputNames.clear();
-  for (int i = 0; i < Capture.DeviceCount(); ++i) InputNames.push_back(Capture.GetDeviceName(i));
-}
-
-bool TOV_Kestrune::Play(int outputPosition, int inputPosition) {
-  GBuffer.SetMax(2 * Setting.Buffer);
-  // The detector is replaced below; no pass may be feeding it meanwhile.
-  RelayThread.reset();
-  Silence.reset();
-  if (Player.Active && Player.DeviceIndex != outputPosition) Stop();
-  if (!Player.Active && !StartDestination(outputPosition)) return false;
-  if (!StartSource(inputPosition)) return false;
-  SetInsideVolume(InVolume.Value());
-  Silence = std::make_unique<TSilence>();
-  Silence->OnFound = [this](TSilence*, uint8_t mode) { SilenceEvent = mode; };
-  SilenceEvent = 2;
-  StartRelayThread();
-  return true;
-}
-
-void TOV_Kestrune::StartRelayThread() {
-  const uint64_t now = S.Clock.TickCount64();
-  LastInputTick = now;
-  LastOutputTick = now;
-  LastReadyBytes = 0;
-  StallReported = false;
-  InputFlowing = false;
-  OutputFlowing = false;
-  RelayThread =
-      std::make_unique<TTimerThread>(S.RelayHost, [this](TTimerThread& t) { RelayPassOf(t); });
-}
-
-bool TOV_Kestrune::StartDestination(int position) {
-  if (position < 0) return false;
-  Player.SelectDevice(position);
-  Player.SampleRate = RateOf(Setting.Freq);
-  Player.BufferTime = Setting.Buffer / 1000.0;
-  Player.Channels = 2;
-  Player.Bits = 16;
-  return Player.Open() == 0;
-}
-
-bool TOV_Kestrune::StartSource(int position) {
-  if (position < 0) return false;
-  PanSRC.SetCaption("Input: " + Capture.GetDeviceName(position));
-  Capture.SelectDevice(position);
-  Capture.SampleRate = RateOf(Setting.Freq);
-  SizeCapture();
-  if (Capture.Open() != 0) {
-    // The start call may fail with the device open; nothing of it may stay behind.
-    Capture.Close();
-    return false;
-  }
-  Capture.ProcessDone();
-  return true;
-}
-
-void TOV_Kestrune::Stop() {
-  if (RelayThread) {
-    // Joining the thread guarantees no pass is still working on a device closed below.
-    RelayThread.reset();
-    Delay(S.App, 10);
-  }
-  Capture.Close();
-  Player.Close();
-  Stopping = false;
-  AwaitingFlow = false;
-  S.Tray.SetAnimate(false);
-  ShowButtons();
-  SetStatus("STOP", ColorGrey);
-}
-
-void TOV_Kestrune::StopPlay(bool fade) {
-  if (!Running) return;
-  Running = false;
-  // A stop while waiting for the devices ends the poll too.
-  if (Polling) SetPolling(false);
-  if (fade && RelayThread) {
-    Stopping = true;
-    Fader.OnFinish = [this](TOVFader*, double v) { FinishAndStop(v); };
-    Fader.FadeTo(0, Setting.FadeOut);
-  } else {
-    Stop();
-  }
-}
-
-void TOV_Kestrune::FinishAndStop(double value) {
-  Fader.OnFinish = [this](TOVFader*, double v) { FaderFinish(v); };
-  SetInsideVolume(static_cast<int32_t>(value));
-  Stop();
-}
-
-void TOV_Kestrune::WaveError() {
-  if (!Running && !Stopping) return;  // the session ended before the error reached us
-  // A session that never came online keeps its deadline, so a device that opens but never
-  // delivers still ends in "OFFLINE".
-  const bool neverOnline = AwaitingFlow;
-  const int64_t deadline = WaitDeadline;
-  const bool stalled = StallPending.exchange(false);
-  Stop();
-  Running = false;
-  // The new session fades in from silence rather than starting at full volume.
-  Fader.SetValue(0);
-  SetInsideVolume(0);
-  RunPlay(true);
-  if (neverOnline) WaitDeadline = deadline;
-  SetStatus("WAIT", ColorRed);
-  SetupMeters();
-  // A device that stopped has already cost a second; look for it again at once. Errors that
-  // come straight back keep the poll's pace.
-  if (stalled) RunPlayTick();
 }
 
 void TOV_Kestrune::SetupMeters() {
@@ -480,43 +274,9 @@ void TOV_Kestrune::ImgSrcClick() {
   Leds.SetLedStyle(0, ImgSrc.Canvas(), Leds.GetLedStyle(0) + 1);
 }
 
-void TOV_Kestrune::ReportDeviceError() {
-  if (ErrorPosted.exchange(true)) return;
-  S.App.Post([this] {
-    ErrorPosted = false;
-    WaveError();
-  });
-}
-
-void TOV_Kestrune::SilenceStep() {
-  const uint8_t event = SilenceEvent.exchange(0);
-  if (!Silence) return;
-  if (event == 1) {
-    Silence->Arm(2, Setting.RestoreTime, Setting.Silence);
-    Notify(ntfSilence);
-    SilenceFlag = true;
-    SetStatus("Silence", ColorRed);
-  } else if (event == 2) {
-    Silence->Arm(Setting.SilenceTime > 0 ? 1 : 0, Setting.SilenceTime, Setting.Silence);
-    Notify(ntfSound);
-    SilenceFlag = false;
-    SetStatus("Online", ColorGreen);
-  }
-}
-
 void TOV_Kestrune::ShowLevel() {
+  if (!Session.Collect()) return;
   const auto now = static_cast<int64_t>(S.Clock.TickCount64());
-  if (AwaitingFlow) {
-    // The silence step starts one tick after the session came online.
-    if (InputFlowing && OutputFlowing) {
-      ComeOnline();
-    } else if (now > WaitDeadline && WaitDeadline > 0) {
-      WaitDeadline = 0;
-      SetStatus("OFFLINE", ColorRed);
-      Notify(ntfOffline);
-    }
-    return;
-  }
   if (now > NextLinkTime) {
     LinkIndex = LinkIndex + 1 >= 3 ? 0 : LinkIndex + 1;
     LShowLink.SetCaption(LinkTexts[LinkIndex]);
@@ -543,75 +303,7 @@ void TOV_Kestrune::ShowLevel() {
   StabLevel.SetText(stab < 0   ? "Decrease: " + std::to_string(stab)
                     : stab > 0 ? "Increase: " + std::to_string(stab)
                                : "Normal");
-  SilenceStep();
-}
-
-uint64_t TOV_Kestrune::StallLimitMs() const {
-  return 1000 + static_cast<uint64_t>(std::max(0, Setting.Buffer));
-}
-
-void TOV_Kestrune::CheckStalls(uint64_t now) {
-  if (StallReported) return;
-  // An empty output queue owes nothing; a device that keeps a queue and never finishes has stopped.
-  if (Player.QueuedTime <= 0) LastOutputTick = now;
-  // The handlers may have stamped a tick later than the pass's own reading.
-  const auto silentFor = [now](uint64_t last) { return now > last ? now - last : 0; };
-  const uint64_t limit = StallLimitMs();
-  if (silentFor(LastInputTick) > limit || silentFor(LastOutputTick) > limit) {
-    StallReported = true;
-    StallPending = true;
-    ReportDeviceError();
-  }
-}
-
-void TOV_Kestrune::RelayPass() {
-  if (RelayThread) RelayPassOf(*RelayThread);
-}
-
-void TOV_Kestrune::RelayPassOf(TTimerThread& thread) {
-  const uint64_t now = S.Clock.TickCount64();
-  if (thread.Prefill) {
-    const uint32_t ready = Capture.ReadyBytes();
-    if (ready > LastReadyBytes) {
-      LastReadyBytes = ready;
-      LastInputTick = now;
-    }
-    const double t = Player.BytesToSeconds(ready);
-    if (t + 0.03 < Player.BufferTime) {
-      CheckStalls(now);
-      return;
-    }
-    thread.Prefill = false;
-  }
-  Capture.ProcessDone();
-  Player.ProcessDone();
-  CheckStalls(now);
-}
-
-void TOV_Kestrune::WSCHaveData(const int16_t* data, int32_t size) {
-  LastInputTick = S.Clock.TickCount64();
-  InputFlowing = true;
-  if (Silence) Silence->Feed(data, size, Player.SampleRate);
-  const int32_t send = PathSend;
-  if (send == 0 && S.Stream) S.Stream->AddSendData(data, size, Capture.SampleRate);
-  const auto* bytes = reinterpret_cast<const char*>(data);
-  std::vector<char> work(bytes, bytes + std::max(0, size));
-  Stab.StabilyzerTick(work, PathBlocksize);
-  // Only whole frames go on.
-  const auto n = static_cast<int32_t>(work.size() & ~size_t{3});
-  const auto* samples = reinterpret_cast<const int16_t*>(work.data());
-  Player.AddBuffer(samples, n);
-  if (send == 1 && S.Stream) S.Stream->AddSendData(samples, n, Capture.SampleRate);
-}
-
-void TOV_Kestrune::WSPHavePlayback(const int16_t* data, int32_t size) {
-  if (PathSend == 2 && S.Stream) S.Stream->AddSendData(data, size, Player.SampleRate);
-}
-
-void TOV_Kestrune::WSPHaveData(const int16_t* data, int32_t size) {
-  LastOutputTick = S.Clock.TickCount64();
-  OutputFlowing = true;
-  if (PathSend == 3 && S.Stream) S.Stream->AddSendData(data, size, Player.SampleRate);
+  Session.SilenceStep();
 }
 
 void TOV_Kestrune::SetInsideVolume(int32_t v) {
@@ -628,9 +320,9 @@ void TOV_Kestrune::sVolumeChange() {
 
 void TOV_Kestrune::InVolumeMouseUp() {
   if (InVolume.Value() != 0)
-    Fader.FadeTo(0, Setting.FadeOut);
+    Session.FadeOut();
   else
-    FadeIn();
+    Session.FadeIn();
 }
 
 void TOV_Kestrune::FaderTimer(double value) {

@@ -1,14 +1,15 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/BlockPath.h"
 #include "app/Relay.h"
+#include "app/Session.h"
 #include "app/Stabilizer.h"
-#include "dsp/FSilence.h"
+#include "dsp/Levels.h"
 #include "dsp/OVFaders.h"
 #include "settings/FSettings.h"
 #include "settings/Setting.h"
@@ -39,22 +40,15 @@ struct TMainServices {
   TStreamSink* Stream = nullptr;
 };
 
-// The level of a 16-bit peak in dB full scale; -90.3 for silence.
-double PeakToDB(int16_t peak);
-
-// Left and right levels of a block of stereo frames (a trailing part frame is ignored).
-struct TLevels {
-  double Left;
-  double Right;
-};
-TLevels CalcLevel(const int16_t* data, int32_t size);
-
 inline constexpr TColor ColorGrey{128, 128, 128};
 inline constexpr TColor ColorRed{255, 0, 0};
 inline constexpr TColor ColorGreen{0, 128, 0};
 
-// The main window: owns every object of the program and carries the relay's control logic.
-class TOV_Kestrune : public TFormHandler {
+// The main window: owns every object of the program, lays out its controls, turns their
+// events into session requests and volume changes, follows the session's state on the status
+// label, the buttons and the tray, and runs the display tick. Main thread only; the relay
+// thread's share is TBlockPath, the session's TRelaySession.
+class TOV_Kestrune : public TFormHandler, public TSessionHost {
  public:
   explicit TOV_Kestrune(TMainServices& services);
   ~TOV_Kestrune() override;
@@ -79,45 +73,27 @@ class TOV_Kestrune : public TFormHandler {
   // no dialog is installed.
   std::function<bool()> ShowSettingsDialog;
 
-  // Session control.
-  void SBPlayClick() { RunPlay(true); }
-  void SBStopClick() { StopPlay(true); }
-  void RunPlay(bool fade);
-  void StopPlay(bool fade);
-  void RunPlayTick();
-  bool TryPlay();
-  bool Play(int outputPosition, int inputPosition);
-  bool StartDestination(int position);
-  bool StartSource(int position);
-  void Stop();
-  void FinishAndStop(double value);
-  void WaveError();
-  void Update_Destination();
-  void Update_Source();
-  void SilenceStep();
+  void SBPlayClick() { Session.RunPlay(true); }
+  void SBStopClick() { Session.StopPlay(true); }
+  // The display tick.
   void ShowLevel();
   void ImgDSTClick();
   void ImgSrcClick();
 
-  // The relay pass of the session's relay thread; tests call it directly between device advances.
-  void RelayPass();
-  void RelayPassOf(TTimerThread& thread);
-
-  // The audio block path (relay thread).
-  void WSCHaveData(const int16_t* data, int32_t size);
-  void WSPHavePlayback(const int16_t* data, int32_t size);
-  void WSPHaveData(const int16_t* data, int32_t size);
-
-  // Volumes (main thread).
-  void SetInsideVolume(int32_t v);
+  // Volumes.
+  void SetInsideVolume(int32_t v) override;
   void sVolumeChange();
   void InVolumeMouseUp();
   void FaderTimer(double value);
   void FaderFinish(double value);
 
-  // How long neither a recorded block nor a played block may come back before the devices count
-  // as stopped: one second plus the buffer.
-  uint64_t StallLimitMs() const;
+  // TSessionHost
+  void SessionStateChanged(TSessionState from, TSessionState to) override;
+  void ShowInputCaption(const std::string& caption) override { PanSRC.SetCaption(caption); }
+  void ShowOutputCaption(const std::string& caption) override { PanDST.SetCaption(caption); }
+  int32_t InsideVolume() override { return InVolume.Value(); }
+  void PollingChanged(bool polling) override;
+  void DevicesRestarted() override { SetupMeters(); }
 
   // Controls, as the window lays them out.
   TPanel PanDST{TControlKind::Panel, "PanDST"};
@@ -135,6 +111,8 @@ class TOV_Kestrune : public TFormHandler {
   TLabel LabStatus{TControlKind::Label, "LabStatus"};
   TControl LShowLink{TControlKind::LinkLabel, "LShowLink"};
   TTimer TimerWork{"TimerWork", 10};
+  // The fader's 10 ms steps.
+  TTimer FaderTick{"FaderTimer", 10};
 
   TSetting Setting;
   int32_t LoadedPID = 0;
@@ -144,56 +122,17 @@ class TOV_Kestrune : public TFormHandler {
   TStabilizer Stab;
   // Meter 1 shows the output on ImgDST, meter 0 the input on ImgSrc.
   TLedMeters Leds;
-  std::unique_ptr<TSilence> Silence;
-  std::unique_ptr<TTimerThread> RelayThread;
+  TBlockPath Path;
+  TRelaySession Session;
 
-  bool Running = false;
   bool ConfirmExit = true;
-  bool FadeInOnStart = false;
-  int64_t WaitDeadline = 0;
-  std::vector<std::string> OutputNames;
-  std::vector<std::string> InputNames;
-  std::atomic<uint8_t> SilenceEvent{0};
-  bool SilenceFlag = false;
   int LinkIndex = -1;
   int64_t NextLinkTime = 0;
-  // TimerWork runs the 200 ms device poll instead of the display tick.
-  bool Polling = false;
-  // A stop fade is running; its finish ends the session.
-  bool Stopping = false;
-  // The devices are open but audio has not yet gone through both.
-  bool AwaitingFlow = false;
 
  private:
   void SetStatus(const std::string& text, TColor color);
-  void SetPolling(bool polling);
   void ShowButtons();
-  void FadeIn();
-  void ComeOnline();
-  // Block size and queued block count of the capture from the settings and the player's buffer.
-  void SizeCapture();
-  // Hands the settings the block path reads to the relay thread.
-  void PublishPathSettings();
   void SetupMeters();
-  void Notify(uint16_t code);
-  std::string RateText() const;
-  // Brings a device error to the main thread; errors that come before it is handled fold in.
-  void ReportDeviceError();
-  void CheckStalls(uint64_t now);
-  void StartRelayThread();
 
   TMainServices& S;
-  std::atomic<bool> ErrorPosted{false};
-  // The settings the block path reads, published by the main thread.
-  std::atomic<int32_t> PathSend{0};
-  std::atomic<int32_t> PathBlocksize{0};
-  // Tick times of the last sign of life from each device, for the stall watch.
-  std::atomic<uint64_t> LastInputTick{0};
-  std::atomic<uint64_t> LastOutputTick{0};
-  std::atomic<uint32_t> LastReadyBytes{0};
-  std::atomic<bool> StallReported{false};
-  // The error being brought to the main thread is a stall, not a failed call.
-  std::atomic<bool> StallPending{false};
-  std::atomic<bool> InputFlowing{false};
-  std::atomic<bool> OutputFlowing{false};
 };

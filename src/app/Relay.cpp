@@ -35,9 +35,8 @@ std::unique_ptr<TRelayWorker> TThreadRelayHost::StartWorker(std::function<void()
   return std::make_unique<TThreadWorker>(Hooks, std::move(pass));
 }
 
-TTimerThread::TTimerThread(TRelayHost& host, std::function<void(TTimerThread&)> pass) {
-  Worker = host.StartWorker([this, pass = std::move(pass)] { pass(*this); });
-}
+TTimerThread::TTimerThread(TRelayHost& host, std::function<void()> pass)
+    : Worker(host.StartWorker(std::move(pass))) {}
 
 TTimerThread::~TTimerThread() {
   Worker.reset();

@@ -8,7 +8,6 @@
 
 #include "link/Protocol.h"
 
-
 // Where status notifications go (the peer transport in the program, a recorder in tests).
 class TPeerNotifier {
  public:
@@ -55,16 +54,14 @@ class TThreadRelayHost : public TRelayHost {
   THooks Hooks;
 };
 
-// The relay thread of a session: holds the first recorded blocks back until about a buffer's
-// worth has been recorded (Prefill), then runs the passes.
+// The relay thread of a session: runs the block path's pass every 10 ms until it goes; going
+// waits for the pass in progress.
 class TTimerThread {
  public:
-  TTimerThread(TRelayHost& host, std::function<void(TTimerThread&)> pass);
+  TTimerThread(TRelayHost& host, std::function<void()> pass);
   ~TTimerThread();
   TTimerThread(const TTimerThread&) = delete;
   TTimerThread& operator=(const TTimerThread&) = delete;
-
-  std::atomic<bool> Prefill{true};
 
  private:
   std::unique_ptr<TRelayWorker> Worker;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -14,7 +13,7 @@ constexpr double MaxInterval = 5.0;
 
 }  // namespace
 
-void TStabilizer::StabilyzerTick(std::vector<char>& block, int32_t blocksize) {
+void TStabilizer::StabilyzerTick(TWorkBlock& block, int32_t blocksize) {
   const double target = Player.BufferTime.load();
   if (StabLastTime == 0) {
     StabLastTime = StabLastCheck = static_cast<int64_t>(Clock.TickCount64());
@@ -24,17 +23,13 @@ void TStabilizer::StabilyzerTick(std::vector<char>& block, int32_t blocksize) {
 
   const int32_t correction = StabValue.load();
   if (correction != 0) {
-    const int64_t size = static_cast<int64_t>(block.size());
+    const int64_t size = block.Size;
     const int64_t newSize = size + int64_t{correction} * FrameBytes * (blocksize + 1);
-    if (newSize < 0 || newSize > INT32_MAX || size > INT32_MAX) return;
-    try {
-      std::vector<char> resized(static_cast<size_t>(newSize));
-      BufferCombinize(resized.data(), block.data(), static_cast<int32_t>(size),
-                      static_cast<int32_t>(newSize));
-      block.swap(resized);
-    } catch (const std::bad_alloc&) {
-      return;
-    }
+    // The plug-ins may write twice the block's frames: that room must stay.
+    if (newSize < 0 || 2 * newSize > block.Capacity()) return;
+    BufferCombinize(reinterpret_cast<char*>(block.Spare()), reinterpret_cast<char*>(block.Data()),
+                    static_cast<int32_t>(size), static_cast<int32_t>(newSize));
+    block.TakeSpare(static_cast<int32_t>(newSize));
   }
 
   const int64_t now = static_cast<int64_t>(Clock.TickCount64());

@@ -2,8 +2,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <vector>
 
+#include "app/WorkBlock.h"
 #include "util/Clock.h"
 #include "wave/WPlayer.h"
 
@@ -21,9 +21,10 @@ class TStabilizer {
   // Tolerance around the target queue length, in seconds.
   static constexpr double DeadBand = 0.007;
 
-  // Corrects one recorded block (the block path's working copy), which may be replaced by a longer
-  // or shorter one; blocksize is the setting (0..3), one unit of correction per 5 ms of audio.
-  void StabilyzerTick(std::vector<char>& block, int32_t blocksize);
+  // Corrects one recorded block (the block path's working copy), which may become longer or
+  // shorter; blocksize is the setting (0..3), one unit of correction per 5 ms of audio. A
+  // correction that would leave the plug-ins less than twice the block's room is not applied.
+  void StabilyzerTick(TWorkBlock& block, int32_t blocksize);
 
   // Fills destSize bytes of dest with the frames of source, stretched or squeezed by repeating
   // or leaving out single frames (nearest frame, no interpolation).

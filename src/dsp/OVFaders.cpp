@@ -8,8 +8,15 @@ constexpr double SecondsPerDay = 86400.0;
 
 }  // namespace
 
-TOVFader::TOVFader(TClock& clock) : Timer("FaderTimer", 10), Clock(clock) {
-  Timer.OnTimer = [this] { TimerTick(); };
+TOVFader::TOVFader(TClock& clock) : Clock(clock) {}
+
+void TOVFader::SetFading(bool fading) {
+  Fading_ = fading;
+  if (RunTimer) RunTimer(fading);
+}
+
+void TOVFader::Cancel() {
+  if (Fading_) SetFading(false);
 }
 
 void TOVFader::SetValue(double value) {
@@ -26,18 +33,14 @@ void TOVFader::FadeTo(double target, double seconds) {
   StartTime_ = now;
   LastTime_ = now;
   EndTime_ = now + seconds / SecondsPerDay;
-  if (seconds == 0) {
-    Value_ = target;
-    Fading_ = false;
-  } else {
-    Fading_ = true;
-  }
+  if (seconds == 0) Value_ = target;
+  Fading_ = seconds != 0;
   Target_ = target;
   StartValue_ = Value_;
   if (OnStart) OnStart(this, Value_);
   // The owner gets the starting value at once (and, for an immediate fade, the finish).
   TimerTick();
-  Timer.SetEnabled(Fading_);
+  SetFading(Fading_);
 }
 
 void TOVFader::TimerTick() {
@@ -56,8 +59,7 @@ void TOVFader::UpdateValue() {
   }
   if (now >= EndTime_ || EndTime_ == StartTime_) {
     Value_ = Target_;
-    Fading_ = false;
-    Timer.SetEnabled(false);
+    SetFading(false);
     return;
   }
   LastTime_ = now;

@@ -2,16 +2,16 @@
 
 #include <functional>
 
-#include "ui/Controls.h"
 #include "util/Clock.h"
 
 class TOVFader;
 
 using TFaderEvent = std::function<void(TOVFader* sender, double value)>;
 
-// Moves a value linearly to a target over a given time. The 10 ms timer only says when to take a
-// step; each step's value comes from the wall clock, so a fade lasts its full duration however
-// irregularly the timer fires.
+// Moves a value linearly to a target over a given time. The owner's 10 ms timer only says when
+// to take a step (TimerTick); each step's value comes from the wall clock, so a fade lasts its
+// full duration however irregularly the timer fires. RunTimer tells the owner when its timer is
+// wanted.
 class TOVFader {
  public:
   explicit TOVFader(TClock& clock);
@@ -24,6 +24,8 @@ class TOVFader {
   void FadeTo(double target, double seconds);
   // One step: the timer's handler.
   void TimerTick();
+  // Ends a running fade where it is, without an event.
+  void Cancel();
 
   double Value() const { return Value_; }
   double Target() const { return Target_; }
@@ -36,11 +38,12 @@ class TOVFader {
   TFaderEvent OnStart;
   TFaderEvent OnStep;
   TFaderEvent OnFinish;
-  // Bound by the owner to a window timer (or a headless one in tests).
-  TTimer Timer;
+  // Switches the owner's 10 ms timer on while a fade runs and off when it ends.
+  std::function<void(bool run)> RunTimer;
 
  private:
   void UpdateValue();
+  void SetFading(bool fading);
 
   TClock& Clock;
   bool Fading_ = false;

@@ -1,6 +1,7 @@
 #include "ui/Headless.h"
 
 #include <limits>
+#include <vector>
 
 void THeadlessApp::Update(TTimer& timer) {
   if (timer.Enabled() && timer.Interval() > 0)
@@ -39,6 +40,17 @@ void THeadlessApp::ProcessMessages() {
     work.swap(Posted);
   }
   for (auto& w : work) w();
+  // Timers already due fire too, once each, as a window's pending timer messages do.
+  const uint64_t now = Clock.TickCount64();
+  std::vector<TTimer*> due;
+  for (auto& [t, at] : Due)
+    if (at <= now) due.push_back(t);
+  for (TTimer* t : due) {
+    auto it = Due.find(t);
+    if (it == Due.end() || it->second > now) continue;
+    it->second = now + t->Interval();
+    t->Fire();
+  }
 }
 
 void THeadlessApp::Post(std::function<void()> work) {

@@ -8,8 +8,8 @@
 #include "ui/Controls.h"
 #include "util/Clock.h"
 
-// The headless binding: timers run on a manual clock that a test advances, and posted work
-// waits until the test (or a Delay) processes messages.
+// The headless binding: timers run on a manual clock that a test advances, and posted work and
+// timers already due wait until the test (or a Delay) processes messages.
 class THeadlessApp : public TApplication, public TTimerView {
  public:
   explicit THeadlessApp(TManualClock& clock) : Clock(clock) {}

@@ -63,31 +63,34 @@ int32_t TWavePlayer::Open() {
   r = Api.OutOpen(&raw, id, format, &PlayerDoneProc, id, CALLBACK_FUNCTION);
   if (r != 0) return static_cast<int32_t>(r);
   Handle = TWaveHandle(Api, TWaveSide::Output, raw);
-  {
-    std::lock_guard<std::mutex> g(BlocksLock);
-    Blocks = std::make_unique<TWaveBlocks>();
-    Sources = std::make_unique<TWaveSources>();
-  }
+  Blocks = std::make_unique<TWaveBlocks>();
+  AppliedVolume = Volume.load();
+  // The queue of an earlier session says nothing about this one.
+  QueuedTime.store(0.0);
   Active.store(true);
   return 0;
+}
+
+void TWavePlayer::Reserve(int32_t blockBytes) {
+  if (!Blocks || blockBytes <= 0) return;
+  // Twice the target may be queued, plus the block that crosses it and some slack for blocks
+  // the stabilizer made shorter.
+  const double blockSeconds = BytesToSeconds(static_cast<uint32_t>(blockBytes));
+  const size_t count =
+      blockSeconds > 0 ? static_cast<size_t>(2 * BufferTime.load() / blockSeconds * 1.25) + 4 : 4;
+  Blocks->reserve(count);
+  Pool.Reserve(2 * blockBytes, count, true);
 }
 
 void TWavePlayer::Close() {
   if (!Active.load()) return;
   Active.store(false);
   Api.OutReset(Handle.Get());
-  std::unique_ptr<TWaveBlocks> blocks;
-  std::unique_ptr<TWaveSources> sources;
-  {
-    std::lock_guard<std::mutex> g(BlocksLock);
-    blocks = std::move(Blocks);
-    sources = std::move(Sources);
+  if (Blocks) {
+    for (auto& block : *Blocks) Api.OutUnprepareHeader(Handle.Get(), &block->Header);
+    Blocks.reset();
   }
-  if (blocks) {
-    for (auto& block : *blocks) Api.OutUnprepareHeader(Handle.Get(), &block->Header);
-  }
-  blocks.reset();
-  sources.reset();
+  Pool.Clear();
   Handle.Close();
   PeakLeft.store(0);
   PeakRight.store(0);
@@ -95,81 +98,60 @@ void TWavePlayer::Close() {
 
 bool TWavePlayer::AddBuffer(const int16_t* data, int32_t size) {
   if (!Active.load() || !data || size <= 0) return false;
+  ApplyVolumeChange();
   UpdateQueued();
   if (2 * BufferTime.load() < QueuedTime.load()) return false;
 
-  std::unique_ptr<TWaveBlock> block = NewWaveBlock(size);
-  std::unique_ptr<int16_t[]> source(new (std::nothrow)
-                                        int16_t[(static_cast<size_t>(size) + 1) / 2]());
-  if (!block || !source) return false;
-  std::memcpy(source.get(), data, static_cast<size_t>(size));
-  const int32_t volume = Volume.load();
-  ScaleSamples(source.get(), block->Data.get(), size, volume);
+  std::unique_ptr<TWaveBlock> block = Pool.Take(size, true);
+  if (!block) return false;
+  std::memcpy(block->Source.get(), data, static_cast<size_t>(size));
+  ScaleSamples(block->Source.get(), block->Data.get(), size, AppliedVolume);
 
   uint32_t r = Api.OutPrepareHeader(Handle.Get(), &block->Header);
   if (r == 0) {
-    // Room on the lists first: nothing may fail once the device holds the block.
+    // Room on the list first: nothing may fail once the device holds the block.
     try {
-      std::lock_guard<std::mutex> g(BlocksLock);
       Blocks->reserve(Blocks->size() + 1);
-      Sources->reserve(Sources->size() + 1);
     } catch (const std::bad_alloc&) {
       Api.OutUnprepareHeader(Handle.Get(), &block->Header);
+      Pool.Give(std::move(block));
       return false;
     }
     r = Api.OutWrite(Handle.Get(), &block->Header);
     if (r != 0) Api.OutUnprepareHeader(Handle.Get(), &block->Header);
   }
   if (r != 0) {
-    block.reset();
-    source.reset();
+    Pool.Give(std::move(block));
     RaiseError(r);
     UpdateQueued();
     return false;
   }
-  {
-    std::lock_guard<std::mutex> g(BlocksLock);
-    Blocks->push_back(std::move(block));
-    Sources->push_back(std::move(source));
-    // A volume change that walked the queue before this block joined it missed the block.
-    const size_t last = Blocks->size() - 1;
-    if (Volume.load() != volume && last > 0) {
-      ScaleSamples((*Sources)[last].get(), (*Blocks)[last]->Data.get(), size, Volume.load());
-    }
-  }
+  Blocks->push_back(std::move(block));
   UpdateQueued();
   return true;
 }
 
 void TWavePlayer::ProcessDone() {
   bool first = true;
-  size_t i = 0;
   std::unique_ptr<TWaveBlock> block;
-  std::unique_ptr<int16_t[]> source;
   bool prepared = false;
   try {
-    for (;;) {
-      {
-        std::lock_guard<std::mutex> g(BlocksLock);
-        if (!Blocks) break;
-        while (i < Blocks->size() && !IsBlockDone((*Blocks)[i]->Header)) ++i;
-        if (i >= Blocks->size()) break;
-        const auto at = static_cast<std::ptrdiff_t>(i);
-        block = std::move((*Blocks)[i]);
-        source = std::move((*Sources)[i]);
-        Blocks->erase(Blocks->begin() + at);
-        Sources->erase(Sources->begin() + at);
-      }
+    ApplyVolumeChange();
+    size_t i = 0;
+    while (Blocks) {
+      while (i < Blocks->size() && !IsBlockDone((*Blocks)[i]->Header)) ++i;
+      if (i >= Blocks->size()) break;
+      block = std::move((*Blocks)[i]);
+      Blocks->erase(Blocks->begin() + static_cast<std::ptrdiff_t>(i));
       prepared = true;
       const int32_t size = static_cast<int32_t>(block->Header.dwBufferLength);
-      if (OnPlayedSource) OnPlayedSource(this, source.get(), size);
-      source.reset();
+      if (OnPlayedSource) OnPlayedSource(this, block->Source.get(), size);
       const uint32_t r = Api.OutUnprepareHeader(Handle.Get(), &block->Header);
       prepared = false;
       if (r != 0) RaiseError(r);
       FoldPeaks(block->Data.get(), size, first, PeakLeft, PeakRight);
       if (OnPlayed) OnPlayed(this, block->Data.get(), size);
-      block.reset();
+      Pool.Give(std::move(block));
     }
   } catch (...) {
     // A failing handler ends the pass; the block in hand is not revisited but is not leaked.
@@ -179,30 +161,31 @@ void TWavePlayer::ProcessDone() {
 }
 
 void TWavePlayer::UpdateQueued() {
+  if (!Blocks) {
+    QueuedTime.store(0.0);
+    return;
+  }
   uint32_t bytes = 0;
-  {
-    std::lock_guard<std::mutex> g(BlocksLock);
-    if (!Blocks) {
-      QueuedTime.store(0.0);
-      return;
-    }
-    for (auto& block : *Blocks) {
-      if (!IsBlockDone(block->Header)) bytes += block->Header.dwBufferLength;
-    }
+  for (auto& block : *Blocks) {
+    if (!IsBlockDone(block->Header)) bytes += block->Header.dwBufferLength;
   }
   QueuedTime.store(BytesToSeconds(bytes));
 }
 
 void TWavePlayer::SetVolume(int32_t percent) {
-  const int32_t v = percent < 0 ? 0 : (percent > 1024 ? 1024 : percent);
-  Volume.store(v);
-  std::lock_guard<std::mutex> g(BlocksLock);
+  Volume.store(percent < 0 ? 0 : (percent > 1024 ? 1024 : percent));
+}
+
+void TWavePlayer::ApplyVolumeChange() {
+  const int32_t v = Volume.load();
+  if (v == AppliedVolume) return;
+  AppliedVolume = v;
   if (!Blocks) return;
   // The oldest block is likely being played already; it keeps its samples.
   for (size_t i = 1; i < Blocks->size(); ++i) {
     TWaveBlock& block = *(*Blocks)[i];
     if (IsBlockMarked(block.Header)) continue;
-    ScaleSamples((*Sources)[i].get(), block.Data.get(),
+    ScaleSamples(block.Source.get(), block.Data.get(),
                  static_cast<int32_t>(block.Header.dwBufferLength), v);
   }
 }

@@ -4,19 +4,20 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "wave/WaveApi.h"
 #include "wave/WaveFormat.h"
 
-// The samples of a queued block as they were handed in, kept for volume changes and reports.
-using TWaveSources = std::vector<std::unique_ptr<int16_t[]>>;
-
 // Plays blocks on one wave-output device. AddBuffer copies a block, applies the volume and
 // queues it, refusing blocks while more than twice BufferTime is waiting; the relay thread's
 // ProcessDone collects the played blocks and reports each as handed in and as played.
+//
+// Threads: Open, Close and Reserve run on the main thread while no relay thread runs;
+// AddBuffer, ProcessDone and UpdateQueued on the relay thread while it runs. The block list is
+// therefore never shared. SetVolume (main thread) only records the new volume: the relay thread
+// rewrites the queued blocks at its next AddBuffer or ProcessDone.
 class TWavePlayer {
  public:
   explicit TWavePlayer(TWaveApi& api);
@@ -41,11 +42,8 @@ class TWavePlayer {
   std::atomic<double> QueuedTime{0.0};  // handed to the device and not finished, seconds
   std::atomic<int32_t> Volume{100};     // percent, 0..1024
   TWaveHandle Handle;
-  // Blocks and Sources belong together position by position; BlocksLock guards both, since the
-  // main thread's SetVolume walks them while the relay thread adds and collects.
+  // Queued at the device, oldest first, each with its source copy; null while closed.
   std::unique_ptr<TWaveBlocks> Blocks;
-  std::unique_ptr<TWaveSources> Sources;
-  std::mutex BlocksLock;
   std::atomic<int16_t> PeakLeft{0};
   std::atomic<int16_t> PeakRight{0};
 
@@ -58,12 +56,18 @@ class TWavePlayer {
   int32_t Open();
   // Resets and releases every block without raising an event, then closes.
   void Close();
+  // Readies blocks for a session whose blocks hold up to blockBytes (main thread, while open and
+  // before the relay thread starts): enough for twice BufferTime queued plus a margin.
+  void Reserve(int32_t blockBytes);
   // True when the block was queued; the caller keeps its data.
   bool AddBuffer(const int16_t* data, int32_t size);
   void ProcessDone();
   void UpdateQueued();
-  // Clamps to 0..1024 and rescales the queued blocks after the oldest from their source copies.
+  // Clamps to 0..1024; the queued blocks after the oldest are rescaled from their source copies
+  // by the relay thread (ApplyVolumeChange).
   void SetVolume(int32_t percent);
+  // Rewrites the queued blocks after the oldest when the volume changed since they were scaled.
+  void ApplyVolumeChange();
   // output := source x Volume / 100, truncated toward zero and clipped, for size div 2 samples.
   void ApplyVolume(const int16_t* source, int16_t* output, int32_t size) const;
 
@@ -77,6 +81,9 @@ class TWavePlayer {
   void RaiseError(uint32_t code);
 
   TWaveApi& Api;
+  TBlockPool Pool;
+  // The volume the queued blocks carry; the relay thread's own.
+  int32_t AppliedVolume = 100;
 };
 
 // Scales size div 2 samples by volume percent, truncating toward zero and clipping to 16 bits.

@@ -1,5 +1,6 @@
 #include "wave/WaveCapture.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -51,6 +52,11 @@ int32_t TWaveCapture::Open() {
   Handle = TWaveHandle(Api, TWaveSide::Input, raw);
   r = Api.InStart(raw);
   Blocks = std::make_unique<TWaveBlocks>();
+  // Room for the queue, also for one that the settings make a few times longer, so recording
+  // goes on without allocating.
+  const auto count = static_cast<size_t>(std::max(BufferCount.load(), 1));
+  Blocks->reserve(4 * count);
+  Pool.Reserve(BlockSize.load(), count, false);
   Active.store(true);
   return static_cast<int32_t>(r);
 }
@@ -63,6 +69,7 @@ int32_t TWaveCapture::Close() {
     for (auto& block : *Blocks) Api.InUnprepareHeader(Handle.Get(), &block->Header);
     Blocks.reset();
   }
+  Pool.Clear();
   Api.InStop(Handle.Get());
   Handle.Close();
   PeakLeft.store(0);
@@ -101,6 +108,12 @@ void TWaveCapture::Collect(bool& first) {
     if (r != 0) RaiseError(r);
     const int32_t size = static_cast<int32_t>(block->Header.dwBytesRecorded);
     FoldPeaks(block->Data.get(), size, first, PeakLeft, PeakRight);
+    // Back to the pool after the handler, also when it throws.
+    struct TGiveBack {
+      TBlockPool& Pool;
+      std::unique_ptr<TWaveBlock>& Block;
+      ~TGiveBack() { Pool.Give(std::move(Block)); }
+    } giveBack{Pool, block};
     if (OnData) OnData(this, block->Data.get(), size);
   }
 }
@@ -108,11 +121,11 @@ void TWaveCapture::Collect(bool& first) {
 void TWaveCapture::Refill() {
   while (Blocks && static_cast<int32_t>(Blocks->size()) < BufferCount.load()) {
     const int32_t size = BlockSize.load();
-    std::unique_ptr<TWaveBlock> block = size > 0 ? NewWaveBlock(size) : nullptr;
+    std::unique_ptr<TWaveBlock> block = size > 0 ? Pool.Take(size, false) : nullptr;
     if (!block) return;
     uint32_t r = Api.InPrepareHeader(Handle.Get(), &block->Header);
     if (r != 0) {
-      block.reset();
+      Pool.Give(std::move(block));
       RaiseError(r);
       return;
     }
@@ -125,7 +138,7 @@ void TWaveCapture::Refill() {
       block = std::move(Blocks->back());
       Blocks->pop_back();
       Api.InUnprepareHeader(Handle.Get(), header);
-      block.reset();
+      Pool.Give(std::move(block));
       RaiseError(r);
       return;
     }

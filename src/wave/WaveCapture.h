@@ -11,7 +11,11 @@
 
 // Records from one wave-input device in blocks of BlockSize bytes, keeping BufferCount empty
 // blocks queued at the device. The owner's relay thread calls ProcessDone every 10 ms, which
-// hands each recorded block to OnData and queues fresh ones in their place.
+// hands each recorded block to OnData and queues it again (or a fresh one) in its place.
+//
+// Threads: Open, Close and the first ProcessDone run on the main thread while no relay thread
+// runs; ProcessDone and ReadyBytes on the relay thread while it runs. BlockSize and BufferCount
+// may be written by the main thread at any time: the next blocks queued follow them.
 class TWaveCapture {
  public:
   explicit TWaveCapture(TWaveApi& api);
@@ -65,4 +69,5 @@ class TWaveCapture {
   void RaiseError(uint32_t code);
 
   TWaveApi& Api;
+  TBlockPool Pool;
 };

@@ -1,21 +1,63 @@
 #include "wave/WaveFormat.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
 
 #include "util/Helpers.h"
 
-std::unique_ptr<TWaveBlock> NewWaveBlock(int32_t size) {
+std::unique_ptr<TWaveBlock> NewWaveBlock(int32_t size, int32_t capacity, bool withSource) {
   if (size < 0) return nullptr;
+  capacity = std::max(size, capacity);
   std::unique_ptr<TWaveBlock> block(new (std::nothrow) TWaveBlock());
   if (!block) return nullptr;
   // An odd size still gets a whole last sample, so the area is never read past its end.
-  block->Data.reset(new (std::nothrow) int16_t[(static_cast<size_t>(size) + 1) / 2]());
+  const size_t samples = (static_cast<size_t>(capacity) + 1) / 2;
+  block->Data.reset(new (std::nothrow) int16_t[samples]());
   if (!block->Data) return nullptr;
+  if (withSource) {
+    block->Source.reset(new (std::nothrow) int16_t[samples]());
+    if (!block->Source) return nullptr;
+  }
+  block->Capacity = capacity;
   block->Header.lpData = reinterpret_cast<char*>(block->Data.get());
   block->Header.dwBufferLength = static_cast<uint32_t>(size);
   return block;
+}
+
+void TBlockPool::Reserve(int32_t capacity, size_t count, bool withSource) {
+  Capacity = std::max(Capacity, capacity);
+  Spare.reserve(2 * count);
+  while (Spare.size() < count) {
+    auto block = NewWaveBlock(0, Capacity, withSource);
+    if (!block) return;
+    Spare.push_back(std::move(block));
+  }
+}
+
+std::unique_ptr<TWaveBlock> TBlockPool::Take(int32_t size, bool withSource) {
+  if (size < 0) return nullptr;
+  if (!Spare.empty() && Spare.back()->Capacity >= size && (!withSource || Spare.back()->Source)) {
+    std::unique_ptr<TWaveBlock> block = std::move(Spare.back());
+    Spare.pop_back();
+    std::memset(&block->Header, 0, sizeof(block->Header));
+    block->Header.lpData = reinterpret_cast<char*>(block->Data.get());
+    block->Header.dwBufferLength = static_cast<uint32_t>(size);
+    return block;
+  }
+  return NewWaveBlock(size, Capacity, withSource);
+}
+
+void TBlockPool::Give(std::unique_ptr<TWaveBlock> block) {
+  // A full list would have to grow: the block is freed instead.
+  if (block && Spare.size() < Spare.capacity()) Spare.push_back(std::move(block));
+}
+
+void TBlockPool::Clear() {
+  Spare.clear();
+  Spare.shrink_to_fit();
+  Capacity = 0;
 }
 
 TWaveFormatEx MakeWaveFormat(int32_t sampleRate, uint8_t channels, uint8_t bits) {

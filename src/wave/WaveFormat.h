@@ -24,12 +24,37 @@ using TWaveDevices = std::vector<TWaveDevice>;
 struct TWaveBlock {
   TWaveHdr Header{};
   std::unique_ptr<int16_t[]> Data;
+  // Bytes the data area (and the source copy, where there is one) can hold.
+  int32_t Capacity = 0;
+  // The player's copy of the samples as they were handed in, before the volume.
+  std::unique_ptr<int16_t[]> Source;
 };
 
 using TWaveBlocks = std::vector<std::unique_ptr<TWaveBlock>>;
 
-// A zero-filled block of size bytes with dwBufferLength set; nullptr when memory cannot be had.
-std::unique_ptr<TWaveBlock> NewWaveBlock(int32_t size);
+// A zero-filled block with room for capacity bytes (at least size) and dwBufferLength = size,
+// with a source area too when asked; nullptr when memory cannot be had.
+std::unique_ptr<TWaveBlock> NewWaveBlock(int32_t size, int32_t capacity = 0,
+                                         bool withSource = false);
+
+// Blocks kept for reuse, so that once a session runs the relay thread allocates nothing: a
+// block a device gave back waits here for the next one of at most its size.
+class TBlockPool {
+ public:
+  // Keeps count blocks of capacity bytes ready (before the relay thread runs); the pool's own
+  // list is sized for twice that many.
+  void Reserve(int32_t capacity, size_t count, bool withSource);
+  // A block for size bytes with a cleared header; allocates only when no kept block is large
+  // enough. nullptr when memory cannot be had.
+  std::unique_ptr<TWaveBlock> Take(int32_t size, bool withSource);
+  void Give(std::unique_ptr<TWaveBlock> block);
+  void Clear();
+  size_t Count() const { return Spare.size(); }
+
+ private:
+  std::vector<std::unique_ptr<TWaveBlock>> Spare;
+  int32_t Capacity = 0;
+};
 
 // The done mark lives in the header's dwUser: the device's callback thread writes it, the relay
 // thread reads it, so both go through an atomic view of the field.

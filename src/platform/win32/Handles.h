@@ -88,7 +88,8 @@ using TWindowHandle = TUniqueHandle<HWND, handles_detail::DestroyWindowHandle>;
 // An object selected into a device context for a scope; the one it replaced comes back after.
 class TSelection {
  public:
-  TSelection(HDC dc, HGDIOBJ object) : Dc(dc), Previous(object ? SelectObject(dc, object) : nullptr) {}
+  TSelection(HDC dc, HGDIOBJ object)
+      : Dc(dc), Previous(object ? SelectObject(dc, object) : nullptr) {}
   TSelection(const TSelection&) = delete;
   TSelection& operator=(const TSelection&) = delete;
   ~TSelection() {

@@ -126,12 +126,12 @@ TEST_F(BlockPathTest, SilenceShowsAfterSilenceTimeAndSoundRestoresOnline) {
   Notifier.Codes.clear();
   Sim.SetSignal(Input, TSimSignal::Silence());
   RunUntilStatus("Silence", 1500);
-  EXPECT_TRUE(Form->SilenceFlag);
+  EXPECT_TRUE(Form->Session.SilenceFlag());
   ASSERT_EQ(Notifier.Codes.size(), 1u);
   EXPECT_EQ(Notifier.Codes[0], ntfSilence);
   Sim.SetSignal(Input, TSimSignal::Sine(440, 4000));
   RunUntilStatus("Online", 1000);
-  EXPECT_FALSE(Form->SilenceFlag);
+  EXPECT_FALSE(Form->Session.SilenceFlag());
   EXPECT_EQ(Notifier.Codes.back(), ntfSound);
 }
 

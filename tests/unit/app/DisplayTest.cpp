@@ -22,7 +22,7 @@ class DisplayTest : public MainFixture {
     Form->ImgDST.Bind(Out.get());
     Form->ImgSrc.Bind(In.get());
     App.Attach(Form->TimerWork);
-    App.Attach(Form->Fader.Timer);
+    App.Attach(Form->FaderTick);
     Form->FormCreate();
   }
   ~DisplayTest() override {

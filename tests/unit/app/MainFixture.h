@@ -46,16 +46,25 @@ struct TRecordingTray : TTrayIcon {
   void SetAnimate(bool a) override { Animate = a; }
 };
 
-// Runs no thread: the test calls the pass itself, so a "running" worker only marks the session.
+// Runs no thread: the test runs the pass of the worker that is running itself (Pass).
 struct TManualRelayHost : TRelayHost {
   int Running = 0;
+  std::function<void()> Current;
   struct TWorker : TRelayWorker {
-    explicit TWorker(int& running) : Count(running) { ++Count; }
-    ~TWorker() override { --Count; }
-    int& Count;
+    explicit TWorker(TManualRelayHost& host) : Host(host) { ++Host.Running; }
+    ~TWorker() override {
+      --Host.Running;
+      Host.Current = nullptr;
+    }
+    TManualRelayHost& Host;
   };
-  std::unique_ptr<TRelayWorker> StartWorker(std::function<void()>) override {
-    return std::make_unique<TWorker>(Running);
+  std::unique_ptr<TRelayWorker> StartWorker(std::function<void()> pass) override {
+    Current = std::move(pass);
+    return std::make_unique<TWorker>(*this);
+  }
+  // One relay pass, when a relay thread would be running.
+  void Pass() {
+    if (Current) Current();
   }
 };
 
@@ -106,7 +115,7 @@ class MainFixture : public ::testing::Test {
   void Create() {
     Form = std::make_unique<TOV_Kestrune>(Services);
     App.Attach(Form->TimerWork);
-    App.Attach(Form->Fader.Timer);
+    App.Attach(Form->FaderTick);
     Form->FormCreate();
   }
 
@@ -115,7 +124,7 @@ class MainFixture : public ::testing::Test {
     for (uint64_t t = 0; t < ms; t += 10) {
       App.Advance(10);
       Sim.Advance(10);
-      Form->RelayPass();
+      RelayHost.Pass();
     }
   }
 

@@ -28,7 +28,7 @@ TEST(RelayThread, RealThreadRelaysAndStopsCleanly) {
                          ini, "C:\\Apps", "1.0.1.5", '.',    &notifier, nullptr};
   auto form = std::make_unique<TOV_Kestrune>(services);
   app.Attach(form->TimerWork);
-  app.Attach(form->Fader.Timer);
+  app.Attach(form->FaderTick);
   form->FormCreate();
 
   const auto runFor = [&](int ms) {

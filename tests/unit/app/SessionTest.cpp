@@ -40,7 +40,7 @@ TEST_F(MainFixture, InteractiveModeHidesManualControlsAndIgnoresAutoplay) {
   EXPECT_FALSE(Form->SBPlay.Visible());
   EXPECT_FALSE(Form->SBStop.Visible());
   EXPECT_FALSE(Form->InVolume.Enabled());
-  EXPECT_FALSE(Form->Running);
+  EXPECT_FALSE(Form->Session.Running());
   EXPECT_EQ(Window.Minimizes, 1);
   Form->OnMinimize();
   EXPECT_FALSE(Window.TaskbarButton);
@@ -134,7 +134,7 @@ TEST_F(MainFixture, DeviceErrorRestartsTheSessionWhichComesBackWithAFadeIn) {
   Sim.FailAlways(TSimCall::OutWrite, MMSYSERR_NOMEM);
   RunUntilStatus("WAIT", 500);
   EXPECT_EQ(RelayHost.Running, 0) << "the relay thread ends before the devices close";
-  EXPECT_TRUE(Form->Running);
+  EXPECT_TRUE(Form->Session.Running());
   EXPECT_EQ(Form->InVolume.Value(), 0);
   Sim.ClearFailures();
   RunUntilStatus("Online", 600);
@@ -154,9 +154,10 @@ TEST_F(MainFixture, SeveralErrorsInARowFoldIntoOneRestart) {
   Sim.FailAlways(TSimCall::OutWrite, MMSYSERR_NOMEM);
   Sim.FailAlways(TSimCall::InPrepare, MMSYSERR_NOMEM);
   Sim.Advance(50);
-  Form->RelayPass();
-  Form->RelayPass();
-  EXPECT_EQ(App.PendingPosts(), 1u);
+  RelayHost.Pass();
+  RelayHost.Pass();
+  // Both devices failed, in two passes: one error waits for the main thread.
+  EXPECT_EQ(Form->Path.PendingError >> 1, Form->Path.Session());
   Sim.ClearFailures();
   RunUntilStatus("WAIT", 100);
   RunUntilStatus("Online", 600);
@@ -172,7 +173,7 @@ TEST_F(MainFixture, DevicesThatSilentlyStopAreNoticedAndRecovered) {
     Run(1000);
     Sim.Unplug(side, 0, TSimUnplug::Silent);
     const uint64_t noticed = RunUntilStatus("WAIT", 3000);
-    EXPECT_LE(noticed, Form->StallLimitMs() + 300);
+    EXPECT_LE(noticed, Form->Session.StallLimitMs() + 300);
     Run(1000);
     EXPECT_NE(Form->LabStatus.Caption(), "Online") << "no flow, no Online";
     Sim.Plug(side, 0);

@@ -20,7 +20,9 @@ struct TRecord {
 class FaderTest : public ::testing::Test {
  protected:
   FaderTest() {
-    App.Attach(Fader.Timer);
+    Timer.OnTimer = [this] { Fader.TimerTick(); };
+    Fader.RunTimer = [this](bool run) { Timer.SetEnabled(run); };
+    App.Attach(Timer);
     Fader.OnStart = [this](TOVFader* s, double v) { Note(s, "start", v); };
     Fader.OnStep = [this](TOVFader* s, double v) { Note(s, "step", v); };
     Fader.OnFinish = [this](TOVFader* s, double v) { Note(s, "finish", v); };
@@ -47,6 +49,8 @@ class FaderTest : public ::testing::Test {
   TManualClock Clock;
   THeadlessApp App{Clock};
   TOVFader Fader{Clock};
+  // The owner's 10 ms step timer.
+  TTimer Timer{"FaderTimer", 10};
   std::vector<TRecord> Events;
 };
 
@@ -59,7 +63,7 @@ TEST_F(FaderTest, FadeInIsLinearInElapsedTimeAndEndsExactlyOnTarget) {
   EXPECT_EQ(Events[1].Event, "step");
   EXPECT_NEAR(Events[1].Value, 0, 0.01);
   EXPECT_TRUE(Fader.Fading());
-  EXPECT_TRUE(Fader.Timer.Enabled());
+  EXPECT_TRUE(Timer.Enabled());
 
   App.Advance(2500);
   const auto steps = Steps();
@@ -78,7 +82,7 @@ TEST_F(FaderTest, FadeInIsLinearInElapsedTimeAndEndsExactlyOnTarget) {
   EXPECT_EQ(Events.back().Event, "finish");
   EXPECT_EQ(Events.back().Value, 100.0);
   EXPECT_FALSE(Fader.Fading());
-  EXPECT_FALSE(Fader.Timer.Enabled());
+  EXPECT_FALSE(Timer.Enabled());
 }
 
 TEST_F(FaderTest, ImmediateFadesRaiseStartStepFinishInsideTheCall) {
@@ -89,7 +93,7 @@ TEST_F(FaderTest, ImmediateFadesRaiseStartStepFinishInsideTheCall) {
   EXPECT_EQ(Events[1].Event, "step");
   EXPECT_EQ(Events[2].Event, "finish");
   for (auto& e : Events) EXPECT_EQ(e.Value, 0);
-  EXPECT_FALSE(Fader.Timer.Enabled());
+  EXPECT_FALSE(Timer.Enabled());
 
   // A fade to the present value, and durations out of range, also finish at once.
   const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -101,7 +105,7 @@ TEST_F(FaderTest, ImmediateFadesRaiseStartStepFinishInsideTheCall) {
     EXPECT_EQ(Events[2].Event, "finish");
     EXPECT_EQ(Events[2].Value, target);
     EXPECT_EQ(Fader.Value(), target);
-    EXPECT_FALSE(Fader.Timer.Enabled());
+    EXPECT_FALSE(Timer.Enabled());
   }
 }
 
@@ -161,13 +165,13 @@ TEST_F(FaderTest, ClockSetForwardEndsTheFadeAtTheNextStep) {
   App.Advance(10);
   EXPECT_EQ(Fader.Value(), 100);
   EXPECT_EQ(Count("finish"), 1);
-  EXPECT_FALSE(Fader.Timer.Enabled());
+  EXPECT_FALSE(Timer.Enabled());
 }
 
 TEST_F(FaderTest, LateTimerGivesFewerStepsButTheRightValues) {
   Fader.FadeTo(100, 2);
   // A busy main thread: the timer only gets to run every 350 ms.
-  Fader.Timer.SetEnabled(false);
+  Timer.SetEnabled(false);
   for (int i = 0; i < 6; ++i) {
     Clock.Advance(350);
     Fader.TimerTick();
@@ -188,7 +192,7 @@ TEST_F(FaderTest, SetValueRaisesNothingAndKeepsTheFadeRunning) {
   Fader.SetValue(0);
   EXPECT_TRUE(Events.empty());
   EXPECT_TRUE(Fader.Fading());
-  EXPECT_TRUE(Fader.Timer.Enabled());
+  EXPECT_TRUE(Timer.Enabled());
   App.Advance(600);
   EXPECT_EQ(Fader.Value(), -70);
   EXPECT_EQ(Count("finish"), 1);

@@ -51,9 +51,12 @@ class StabilizerTest : public ::testing::Test {
   // One recorded block through the stabilizer, ms after the previous one; returns its new size.
   size_t Tick(uint64_t ms = 10, int32_t size = Small, int32_t blocksize = 0) {
     Clock.Advance(ms);
-    std::vector<char> block(size, 0);
+    const std::vector<int16_t> zeros(static_cast<size_t>(size) / 2, 0);
+    TWorkBlock block;
+    block.Reserve(4 * size);
+    block.Load(zeros.data(), size);
     Stab.StabilyzerTick(block, blocksize);
-    return block.size();
+    return static_cast<size_t>(block.Size);
   }
 
   // Ticks every 10 ms for ms and returns the StabValue changes seen.
@@ -152,6 +155,50 @@ TEST_F(StabilizerTest, ShrinkingCorrectionIsReleasedOnceTheQueueIsShort) {
   EXPECT_EQ(Stab.StabValue.load(), 0);
 }
 
+TEST_F(StabilizerTest, TrendsInsideTheBandTakeNoStep) {
+  // Falling from above the target to just below it, never leaving the band.
+  FillTo(0.104);
+  TickFor(3000);
+  ASSERT_EQ(Stab.StabValue.load(), 0);
+  Play(5);
+  ASSERT_LT(Player.QueuedTime.load(), Target);
+  EXPECT_TRUE(TickFor(3000).empty()) << "a falling average inside the band";
+
+  // Rising from below the target to above it, inside the band again.
+  Play(5);
+  ASSERT_GT(Player.QueuedTime.load(), Target - TStabilizer::DeadBand);
+  TickFor(3000);
+  ASSERT_EQ(Stab.StabValue.load(), 0);
+  FillTo(0.104);
+  ASSERT_LT(Player.QueuedTime.load(), Target + TStabilizer::DeadBand);
+  EXPECT_TRUE(TickFor(3000).empty()) << "a rising average inside the band";
+}
+
+TEST_F(StabilizerTest, ACorrectionIsReleasedOnlyOnceTheQueueIsPastTheTarget) {
+  // A target of exactly 21 blocks, so the queue can stand on it.
+  const double block = Small / 176400.0;
+  Player.BufferTime = 21 * block;
+  for (int32_t correction : {-1, 1}) {
+    SCOPED_TRACE(correction);
+    // Start one block on the far side of the target, inside the band, and let the average settle.
+    FillTo((correction < 0 ? 22 : 20) * block);
+    TickFor(6000);
+    ASSERT_EQ(Stab.StabValue.load(), 0);
+    Stab.ChangeStab(correction);
+    // The queue moves onto the target: the average moves towards it, but the queue is not past
+    // it, so the correction stays.
+    if (correction < 0)
+      Play(5);
+    else
+      FillTo(21 * block);
+    ASSERT_NEAR(Player.QueuedTime.load(), 21 * block, 1e-12);
+    EXPECT_TRUE(TickFor(1000).empty());
+    EXPECT_EQ(Stab.StabValue.load(), correction);
+    Stab.StabValue = 0;
+    Play(200);
+  }
+}
+
 TEST_F(StabilizerTest, CorrectionResizesTheBlockByWholeFramesPerFiveMilliseconds) {
   Tick();
   Stab.StabValue = 3;
@@ -218,13 +265,12 @@ TEST(StabilizerLoop, HoldsTheQueueAgainstAFastOutput) {
   ASSERT_EQ(capture.Open(), 0);
   capture.ProcessDone();
   int refused = 0;
+  TWorkBlock work;
+  work.Reserve(4 * Small);
   capture.OnData = [&](TWaveCapture*, const int16_t* data, int32_t size) {
-    std::vector<char> copy(size);
-    std::memcpy(copy.data(), data, size);
-    stab.StabilyzerTick(copy, 0);
-    if (!player.AddBuffer(reinterpret_cast<const int16_t*>(copy.data()),
-                          static_cast<int32_t>(copy.size())))
-      ++refused;
+    work.Load(data, size);
+    stab.StabilyzerTick(work, 0);
+    if (!player.AddBuffer(work.Data(), work.Size)) ++refused;
   };
   bool prefill = true;
   double worst = 0;

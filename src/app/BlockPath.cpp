@@ -1,0 +1,104 @@
+#include "app/BlockPath.h"
+
+TBlockPath::TBlockPath(TClock& clock, TWaveCapture& capture, TWavePlayer& player, TStabilizer& stab,
+                       TStreamSink* stream, TPluginStage* plugins)
+    : Clock(clock),
+      Capture(capture),
+      Player(player),
+      Stab(stab),
+      Stream(stream),
+      Plugins(plugins) {}
+
+void TBlockPath::Begin(TSilence* silence) {
+  Silence = silence;
+  Current = Config.Read();
+  // The largest block any Blocksize gives at this rate, four times over: room for the
+  // stabilizer's correction and for plug-ins that write twice the frames they are given.
+  const int32_t largest = CaptureBlockSize(Capture.SampleRate, 3);
+  Work.Reserve(4 * largest);
+  Player.Reserve(Capture.BlockSize.load());
+  const uint64_t now = Clock.TickCount64();
+  LastInputTick = now;
+  LastOutputTick = now;
+  LastReadyBytes = 0;
+  StallReported = false;
+  InputFlowing = false;
+  OutputFlowing = false;
+  Prefill = true;
+}
+
+void TBlockPath::RelayPass() {
+  const uint64_t now = Clock.TickCount64();
+  Current = Config.Read();
+  if (Prefill) {
+    const uint32_t ready = Capture.ReadyBytes();
+    if (ready > LastReadyBytes) {
+      LastReadyBytes = ready;
+      LastInputTick = now;
+    }
+    if (Player.BytesToSeconds(ready) + 0.03 < Player.BufferTime) {
+      CheckStalls(now);
+      return;
+    }
+    Prefill = false;
+  }
+  Capture.ProcessDone();
+  Player.ProcessDone();
+  CheckStalls(now);
+}
+
+void TBlockPath::CheckStalls(uint64_t now) {
+  if (StallReported) return;
+  // An empty output queue owes nothing; a device that keeps a queue and never finishes has
+  // stopped.
+  if (Player.QueuedTime <= 0) LastOutputTick = now;
+  // The handlers may have stamped a tick later than the pass's own reading.
+  const auto silentFor = [now](uint64_t last) { return now > last ? now - last : 0; };
+  if (silentFor(LastInputTick) > Current.StallLimitMs ||
+      silentFor(LastOutputTick) > Current.StallLimitMs) {
+    StallReported = true;
+    PendingError = (uint64_t{Session_} << 1) | 1;
+  }
+}
+
+void TBlockPath::ReportError() {
+  // Several errors before the main thread looks fold into one; a stall already noted stays one.
+  uint64_t expected = 0;
+  PendingError.compare_exchange_strong(expected, uint64_t{Session_} << 1);
+}
+
+void TBlockPath::SilenceFound(uint8_t mode) {
+  PendingSilence = (uint64_t{Session_} << 8) | mode;
+}
+
+void TBlockPath::Send(TSendTap tap, const int16_t* data, int32_t size, int32_t rate) {
+  if (Current.Send == tap && Stream) Stream->AddSendData(data, size, rate);
+}
+
+void TBlockPath::WSCHaveData(const int16_t* data, int32_t size) {
+  LastInputTick = Clock.TickCount64();
+  InputFlowing = true;
+  if (Silence) Silence->Feed(data, size, Player.SampleRate);
+  Send(TSendTap::Recorded, data, size, Capture.SampleRate);
+  Work.Load(data, size);
+  Stab.StabilyzerTick(Work, Current.Blocksize);
+  if (Plugins) {
+    Plugins->ProcessPlugins(Work.Data(), Work.Size, Capture.SampleRate);
+  } else {
+    // Only whole frames go on.
+    Work.Size -= Work.Size % FrameBytes;
+  }
+  if (!Player.AddBuffer(Work.Data(), Work.Size) && Player.QueuedTime > 2 * Player.BufferTime)
+    RefusedBlocks.fetch_add(1);
+  Send(TSendTap::AfterPlugins, Work.Data(), Work.Size, Capture.SampleRate);
+}
+
+void TBlockPath::WSPHavePlayback(const int16_t* data, int32_t size) {
+  Send(TSendTap::Playback, data, size, Player.SampleRate);
+}
+
+void TBlockPath::WSPHaveData(const int16_t* data, int32_t size) {
+  LastOutputTick = Clock.TickCount64();
+  OutputFlowing = true;
+  Send(TSendTap::WhatUHear, data, size, Player.SampleRate);
+}

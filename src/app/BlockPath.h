@@ -1,0 +1,121 @@
+#pragma once
+
+// The audio block path: what happens to every recorded and every played block, on the relay
+// thread.
+//
+// The relay thread's rules, which everything in this file keeps:
+//  1. One relay thread per session runs RelayPass every 10 ms at time-critical priority. The
+//     main thread calls Begin before it starts the thread and joins the thread before it closes
+//     a device or calls Begin again; those start and join are the only hand-overs of the devices.
+//  2. The relay thread touches the capture's and the player's queues, the stabilizer, the
+//     plug-in chain, the silence detector's Feed and the stream sink. It never touches a control,
+//     the settings record or the session, and never waits for the main thread.
+//  3. It reads its configuration only from the snapshot the main thread publishes (Publish).
+//  4. It reports to the main thread only through the atomics marked "relay -> main" below; the
+//     main thread's display tick collects them (TRelaySession::Collect).
+//  5. Once a session runs it allocates nothing and takes no lock: Begin sizes every buffer.
+
+#include <atomic>
+#include <cstdint>
+
+#include "app/Relay.h"
+#include "app/Stabilizer.h"
+#include "app/WorkBlock.h"
+#include "dsp/FSilence.h"
+#include "util/Clock.h"
+#include "util/Snapshot.h"
+#include "wave/WPlayer.h"
+#include "wave/WaveCapture.h"
+
+// The point of the path at which the stream for controlling programs is taken (setting Send).
+enum class TSendTap : int32_t {
+  Recorded = 0,      // the recorded block, before anything is done to it
+  AfterPlugins = 1,  // after the stabilizer and the plug-ins, before the volume
+  Playback = 2,      // a played block as it was handed to the player
+  WhatUHear = 3,     // a played block as it was played, after the volume
+};
+
+// What the relay thread needs to know of the settings; published whole by the main thread.
+struct TPathConfig {
+  TSendTap Send = TSendTap::Recorded;
+  int32_t Blocksize = 0;  // 0..3
+  // How long neither a recorded nor a played block may come back before a device counts as
+  // stopped.
+  uint64_t StallLimitMs = 1000;
+};
+
+// The plug-in chain as the path sees it: processes a block in place. The buffer has room for
+// twice the block's frames; the size comes back as whole frames.
+class TPluginStage {
+ public:
+  virtual ~TPluginStage() = default;
+  virtual void ProcessPlugins(int16_t* samples, int32_t& size, int32_t rate) = 0;
+};
+
+class TBlockPath {
+ public:
+  TBlockPath(TClock& clock, TWaveCapture& capture, TWavePlayer& player, TStabilizer& stab,
+             TStreamSink* stream, TPluginStage* plugins);
+  TBlockPath(const TBlockPath&) = delete;
+  TBlockPath& operator=(const TBlockPath&) = delete;
+
+  // Main thread, at any time: the configuration the next pass reads.
+  void Publish(const TPathConfig& config) { Config.Publish(config); }
+  // Main thread, while no relay thread runs: the session whose number the events carry from now
+  // on (errors of the devices' start included).
+  void SetSession(uint32_t session) { Session_ = session; }
+  // Main thread, with both devices open and before the relay thread starts: sizes the buffers,
+  // resets the stall watch and the prefill.
+  void Begin(TSilence* silence);
+
+  // Relay thread: one pass. Holds the first recorded blocks back until about a buffer's worth is
+  // waiting (Prefill), then collects the recorded blocks, then the played ones, then watches for
+  // devices that stopped.
+  void RelayPass();
+
+  // Relay thread: the three block handlers, wired to the devices' events.
+  void WSCHaveData(const int16_t* data, int32_t size);
+  void WSPHavePlayback(const int16_t* data, int32_t size);
+  void WSPHaveData(const int16_t* data, int32_t size);
+  // A device reported a failed call (relay thread, or main thread while a device starts).
+  void ReportError();
+  // The silence detector found silence (1) or sound (2); relay thread (Feed), or main thread
+  // when a session starts.
+  void SilenceFound(uint8_t mode);
+
+  // Relay -> main. A device error or stall not yet collected: (session << 1) | stalled.
+  std::atomic<uint64_t> PendingError{0};
+  // A silence event not yet collected: (session << 8) | mode.
+  std::atomic<uint64_t> PendingSilence{0};
+  // Audio went through the input and the output in this session.
+  std::atomic<bool> InputFlowing{false};
+  std::atomic<bool> OutputFlowing{false};
+  // Blocks the player refused because its queue was full, since the program started.
+  std::atomic<uint64_t> RefusedBlocks{0};
+  // The first recorded blocks are still held back.
+  std::atomic<bool> Prefill{true};
+
+  uint32_t Session() const { return Session_; }
+
+ private:
+  void CheckStalls(uint64_t now);
+  void Send(TSendTap tap, const int16_t* data, int32_t size, int32_t rate);
+
+  TClock& Clock;
+  TWaveCapture& Capture;
+  TWavePlayer& Player;
+  TStabilizer& Stab;
+  TStreamSink* Stream;
+  TPluginStage* Plugins;
+  TSnapshot<TPathConfig> Config;
+
+  // The relay thread's own, set by Begin before the thread starts.
+  uint32_t Session_ = 0;
+  TSilence* Silence = nullptr;
+  TPathConfig Current;
+  TWorkBlock Work;
+  uint64_t LastInputTick = 0;
+  uint64_t LastOutputTick = 0;
+  uint32_t LastReadyBytes = 0;
+  bool StallReported = false;
+};
