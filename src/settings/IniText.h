@@ -7,10 +7,12 @@
 
 // An INI text read and changed the way the system's profile functions treat a file, so that
 // settings code can run on any text without Windows (tests, the fuzzer):
-// - lines end at LF; blanks (and CR, and Ctrl-Z) around a line are ignored; a UTF-8 byte order
-//   mark at the start is skipped;
-// - "[name]" starts a section (the name runs to the last ']' of the line); a line "key=value"
-//   holds a key, blanks around the key and the value removed; other lines hold no value;
+// - a text that starts with a byte order mark is UTF-8 or UTF-16 (LE or BE) and is seen as the
+//   ANSI functions see it (Latin-1 letters kept, other characters '?'); otherwise it is ANSI;
+// - lines end at CR or LF; blanks (and Ctrl-Z) around a line are ignored;
+// - "[name]" starts a section (the name runs to the last ']' of the line, blanks around it
+//   ignored); a line "key=value" holds a key, blanks around the key and the value removed;
+//   other lines hold no value;
 // - section and key names ignore letter case; only the first section of a name is looked at,
 //   and in it the first key of a name;
 // - a value enclosed in a pair of the same quote (' or ") is read without them; a value ends at
@@ -19,7 +21,7 @@
 //   (the section at the end of the text); erasing removes the first section of that name.
 class TIniTextProfile : public TProfile {
  public:
-  explicit TIniTextProfile(const std::string& text = "");
+  explicit TIniTextProfile(const std::string& bytes = "");
 
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& defaultValue) override;
@@ -27,8 +29,9 @@ class TIniTextProfile : public TProfile {
                    const std::string& value) override;
   bool EraseSection(const std::string& section) override;
 
-  // The text as the profile functions would write it back: CR LF line ends, lines that were
-  // not changed as they were read (without the blanks around them), blank lines left out.
+  // The file as the profile functions would write it back, in its coding: CR LF line ends,
+  // lines that were not changed as they were read (without the blanks around them), blank
+  // lines left out.
   std::string Text() const;
 
  private:
@@ -50,7 +53,9 @@ class TIniTextProfile : public TProfile {
   static TEntry* FindKey(TSection& section, const std::string& key);
 
   std::vector<TSection> Sections;
-  bool HadByteOrderMark = false;  // written back, as the profile functions keep a file's coding
+  // A file's coding is kept when it is written back, as the profile functions keep it.
+  enum class TCoding { Ansi, Utf8, Utf16Le, Utf16Be };
+  TCoding Coding = TCoding::Ansi;
 };
 
 // An INI file on disk through TIniTextProfile: each read reads the file, each change reads it,
