@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -284,6 +285,11 @@ TEST(EventLog, StuckWriterNeverHoldsUpTheCaller) {
     slowest = std::max(slowest, std::chrono::steady_clock::now() - before);
   }
   const auto total = std::chrono::steady_clock::now() - start;
+  using std::chrono::duration_cast;
+  using std::chrono::microseconds;
+  std::printf("measured: 20000 writes while the disk hangs: %lld us in all, slowest %lld us\n",
+              static_cast<long long>(duration_cast<microseconds>(total).count()),
+              static_cast<long long>(duration_cast<microseconds>(slowest).count()));
   EXPECT_LT(total, 2s);
   EXPECT_LT(slowest, 100ms);
   EXPECT_EQ(log->Dropped(), 20000u - 63u);

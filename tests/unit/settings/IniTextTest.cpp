@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "settings/FSettings.h"
@@ -125,6 +126,57 @@ TEST(SaveSettings, RepeatedPluginsSectionAddsNoPlugins) {
   LoadSettings(again, reread, TSettingsContext{});
   EXPECT_EQ(again.Path, "C:\\first");
   EXPECT_EQ(again.PluginFiles, std::vector<std::string>{"dsp_a.dll"});
+}
+
+// The table of bad values in docs/reliability.md, row by row: what each loads as.
+TEST(LoadSettings, BadValuesLoadAsTheReliabilityTableSays) {
+  struct TRow {
+    const char* Lines;
+    std::function<bool(const TSetting&)> Holds;
+  };
+  const TRow rows[] = {
+      {"Buffer=two hundred\nFreq=44100Hz\nVolume=100%\nWait=ten",
+       [](const TSetting& s) {
+         return s.Buffer == 100 && s.Freq == 1 && s.Volume == 100 && s.Wait == 10;
+       }},
+      {"Buffer=99999999999999999999\nWait=4294967296\nVolume=0x1FFFFFFFF",
+       [](const TSetting& s) { return s.Buffer == 100 && s.Wait == 10 && s.Volume == 100; }},
+      {"Buffer=0x64\nSend=0xFFFFFFFF",
+       [](const TSetting& s) { return s.Buffer == 100 && s.Send == 0; }},
+      {"Buffer=10\nSend=9\nFreq=7",
+       [](const TSetting& s) { return s.Buffer == 20 && s.Send == 3 && s.Freq == 1; }},
+      {"Buffer=5000\nSend=-2\nFreq=-1",
+       [](const TSetting& s) { return s.Buffer == 4000 && s.Send == 0 && s.Freq == 1; }},
+      {"Silence=70000", [](const TSetting& s) { return s.Silence == 32767; }},
+      {"Volume=-50\nWait=-10\nBlocksize=7\nFadeIn=-3",
+       [](const TSetting& s) {
+         return s.Volume == -50 && s.Wait == -10 && s.Blocksize == 7 && s.FadeIn == -3;
+       }},
+      {"ToTray=yes\nAuto=true\nEventLog=on",
+       [](const TSetting& s) { return !s.ToTray && !s.Auto && !s.EventLog; }},
+      {"ToTray=2\nEventLog=-1", [](const TSetting& s) { return s.ToTray && s.EventLog; }},
+      {"SilenceTime=2,5\nFadeIn=inf\nFadeOut=nan\nRestoreTime=1e309",
+       [](const TSetting& s) {
+         return s.SilenceTime == 5 && s.FadeIn == 2 && s.FadeOut == 0 && s.RestoreTime == 5;
+       }},
+      {"SilenceTime=1e308", [](const TSetting& s) { return s.SilenceTime == 1e308; }},
+      {"Send=\nBuffer=\"200\"\nVolume=90 ; loud",
+       [](const TSetting& s) { return s.Send == 0 && s.Buffer == 200 && s.Volume == 100; }},
+      {"Source=  Line In  \nDestination='Speakers'",
+       [](const TSetting& s) { return s.Source == "Line In" && s.Destination == "Speakers"; }},
+  };
+  for (const TRow& row : rows) {
+    TIniTextProfile ini(std::string("[Setting]\n") + row.Lines);
+    TSetting setting;
+    LoadSettings(setting, ini, TSettingsContext{});
+    EXPECT_TRUE(row.Holds(setting)) << row.Lines;
+  }
+  TIniTextProfile longName("[Setting]\nSource=" + std::string(3000, 'n'));
+  TSetting setting;
+  LoadSettings(setting, longName, TSettingsContext{});
+  EXPECT_EQ(setting.Source.size(), MaxProfileString);
+  TIniTextProfile bigPID("[Setting]\nPID=100000");
+  EXPECT_FALSE(PIDFromLoaded(LoadSettings(setting, bigPID, TSettingsContext{})).has_value());
 }
 
 }  // namespace
