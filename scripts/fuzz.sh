@@ -48,7 +48,9 @@ start=$(date +%s)
 limit=()
 [ "$seconds" -gt 0 ] && limit+=(-max_total_time="$seconds")
 [ "$runs" -ge 0 ] && limit+=(-runs="$runs")
-nice -n 10 "$bin" -seed="$seed" "${limit[@]}" -max_len=16384 -timeout=10 -rss_limit_mb=2048 \
+# A generous time limit per input: on a busy shared machine an input that takes milliseconds can
+# stall for seconds; a real hang still ends the run.
+nice -n 10 "$bin" -seed="$seed" "${limit[@]}" -max_len=16384 -timeout=60 -rss_limit_mb=2048 \
   -dict=tests/fuzz/ini.dict -artifact_prefix="$out/" -print_final_stats=1 \
   "$work" tests/fuzz/corpus/ini >"$log" 2>&1
 rc=$?

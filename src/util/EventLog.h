@@ -99,7 +99,8 @@ class TEventLog {
   void SetEnabled(bool enabled);
   bool Enabled() const;
 
-  // Takes the time, formats the line and queues it; never waits for the disk.
+  // Takes the time, formats the line and queues it; never waits for the disk. Safe from any
+  // thread, but it allocates: the relay thread hands its events to the main thread instead.
   void Write(TLogKind kind, std::string_view text);
 
   // Waits until every queued line is in the file; false when that did not happen in time.

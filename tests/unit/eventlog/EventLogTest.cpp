@@ -290,8 +290,10 @@ TEST(EventLog, StuckWriterNeverHoldsUpTheCaller) {
   std::printf("measured: 20000 writes while the disk hangs: %lld us in all, slowest %lld us\n",
               static_cast<long long>(duration_cast<microseconds>(total).count()),
               static_cast<long long>(duration_cast<microseconds>(slowest).count()));
-  EXPECT_LT(total, 2s);
-  EXPECT_LT(slowest, 100ms);
+  // A caller waiting on the hung disk would never get here; the bounds only leave room for a
+  // busy machine's scheduling.
+  EXPECT_LT(total, 5s);
+  EXPECT_LT(slowest, 1s);
   EXPECT_EQ(log->Dropped(), 20000u - 63u);
 
   // The gate opens: what was queued arrives, then the report, then what follows.
