@@ -1,7 +1,7 @@
 #include "app/BlockPath.h"
 
 TBlockPath::TBlockPath(TClock& clock, TWaveCapture& capture, TWavePlayer& player, TStabilizer& stab,
-                       TStreamSink* stream, TPluginStage* plugins)
+                       TStreamSink* stream, TPlugInHost* plugins)
     : Clock(clock),
       Capture(capture),
       Player(player),

@@ -22,6 +22,7 @@
 #include "app/Stabilizer.h"
 #include "app/WorkBlock.h"
 #include "dsp/FSilence.h"
+#include "dsp/OVPlugIns.h"
 #include "util/Clock.h"
 #include "util/Snapshot.h"
 #include "wave/WPlayer.h"
@@ -44,18 +45,10 @@ struct TPathConfig {
   uint64_t StallLimitMs = 1000;
 };
 
-// The plug-in chain as the path sees it: processes a block in place. The buffer has room for
-// twice the block's frames; the size comes back as whole frames.
-class TPluginStage {
- public:
-  virtual ~TPluginStage() = default;
-  virtual void ProcessPlugins(int16_t* samples, int32_t& size, int32_t rate) = 0;
-};
-
 class TBlockPath {
  public:
   TBlockPath(TClock& clock, TWaveCapture& capture, TWavePlayer& player, TStabilizer& stab,
-             TStreamSink* stream, TPluginStage* plugins);
+             TStreamSink* stream, TPlugInHost* plugins);
   TBlockPath(const TBlockPath&) = delete;
   TBlockPath& operator=(const TBlockPath&) = delete;
 
@@ -106,7 +99,7 @@ class TBlockPath {
   TWavePlayer& Player;
   TStabilizer& Stab;
   TStreamSink* Stream;
-  TPluginStage* Plugins;
+  TPlugInHost* Plugins;
   TSnapshot<TPathConfig> Config;
 
   // The relay thread's own, set by Begin before the thread starts.

@@ -31,7 +31,8 @@ TOV_Kestrune::TOV_Kestrune(TMainServices& services)
       Capture(services.Wave),
       Fader(services.Clock),
       Stab(services.Clock, Player),
-      Path(services.Clock, Capture, Player, Stab, services.Stream, nullptr),
+      PlugIns(services.PlugInLibraries, services.PlugInGuard),
+      Path(services.Clock, Capture, Player, Stab, services.Stream, &PlugIns),
       Session({services.App, services.Clock, Setting, Capture, Player, Fader, Path,
                services.RelayHost, *this, services.Notifier}),
       S(services) {
@@ -110,6 +111,8 @@ void TOV_Kestrune::FormCreate() {
   S.Tray.SetHint("Orvanta Kestrune");
   S.Window.RequestRealtimePriority();
   SetupMeters();
+  PlugIns.SetParentWindow(S.Window.NativeHandle());
+  PlugIns.InitPlugins();
   Fader.SetValue(0);
   Fader.OnFinish = [this](TOVFader*, double v) { FaderFinish(v); };
   Fader.OnStep = [this](TOVFader*, double v) { FaderTimer(v); };
@@ -126,13 +129,17 @@ void TOV_Kestrune::FormCreate() {
   SBStop.SetBounds(SBPlay.Left(), SBPlay.Top(), SBPlay.Width(), SBPlay.Height());
   SBStop.SetVisible(false);
 
-  LoadedPID = LoadSettings(Setting, S.Ini, TSettingsContext{S.DecimalSeparator, S.ExeDir, {}});
+  LoadedPID = LoadSettings(
+      Setting, S.Ini,
+      TSettingsContext{S.DecimalSeparator, S.ExeDir,
+                       [this](const std::string& path) { PlugIns.ScanPlugins(path); }});
 
   sVolume.SetValue(Setting.Volume);
   sVolumeChange();
 
   // Applying the settings.
   Setting.Blocksize = std::clamp(Setting.Blocksize, 0, 3);
+  PlugIns.LoadPluginFiles(Setting.Path, Setting.PluginFiles);
   Session.PublishPathConfig();
   SBSettings.SetEnabled(static_cast<bool>(ShowSettingsDialog));
   SBPlay.SetEnabled(!Setting.SourceMode);
@@ -167,6 +174,7 @@ bool TOV_Kestrune::FormClose() {
   if (TSilence* silence = Session.SilenceDetector()) silence->Arm(0, 0, 0);
   Capture.Close();
   Player.Close();
+  PlugIns.DonePlugins();
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include "app/Stabilizer.h"
 #include "dsp/Levels.h"
 #include "dsp/OVFaders.h"
+#include "dsp/OVPlugIns.h"
 #include "settings/FSettings.h"
 #include "settings/Setting.h"
 #include "ui/Application.h"
@@ -33,6 +34,9 @@ struct TMainServices {
   TTrayIcon& Tray;
   TRelayHost& RelayHost;
   TProfile& Ini;
+  // Where plug-ins come from, and what catches a plug-in's fault.
+  TPlugInLibraries& PlugInLibraries;
+  TPlugInGuard& PlugInGuard;
   std::string ExeDir;
   std::string FileVersion;
   char DecimalSeparator = '.';
@@ -122,6 +126,8 @@ class TOV_Kestrune : public TFormHandler, public TSessionHost {
   TStabilizer Stab;
   // Meter 1 shows the output on ImgDST, meter 0 the input on ImgSrc.
   TLedMeters Leds;
+  // Before the block path and the session: it outlives every relay pass.
+  TPlugInHost PlugIns;
   TBlockPath Path;
   TRelaySession Session;
 

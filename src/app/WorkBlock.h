@@ -16,11 +16,11 @@ class TWorkBlock {
     if (First.size() < samples) First.resize(samples);
     if (Second.size() < samples) Second.resize(samples);
   }
-  // Copies a block in. A block larger than the room makes room (only a block larger than any the
-  // session was sized for can do that).
+  // Copies a block in. A block larger than half the room makes room, for it and for plug-ins
+  // that write twice its frames (only a block larger than any the session was sized for can).
   void Load(const int16_t* data, int32_t size) {
     size = std::max(size, 0);
-    Reserve(size);
+    if (2 * size > Capacity()) Reserve(2 * size);
     Flipped = false;
     if (size > 0) std::memcpy(First.data(), data, static_cast<size_t>(size));
     Size = size;

@@ -30,6 +30,7 @@ class TSilence {
   double Counter() const { return Counter_.load(); }
   double LastLevel() const { return LastLevel_.load(); }
 
+  // Raised on the thread that feeds (the relay thread).
   TSilenceEvent OnFound;
 
  private:

@@ -35,6 +35,7 @@ class TOVFader {
   double EndTime() const { return EndTime_; }
   double LastTime() const { return LastTime_; }
 
+  // All raised on the main thread (FadeTo and the timer's ticks).
   TFaderEvent OnStart;
   TFaderEvent OnStep;
   TFaderEvent OnFinish;

@@ -231,40 +231,8 @@ std::string WriteErrorText(const std::string& iniPath) {
 namespace {
 
 // Position of the last path delimiter ('\' or ':'), or npos.
-size_t LastDelimiter(const std::string& path) {
-  return path.find_last_of("\\:");
-}
-
-// The path with its extension replaced (or, without one, added).
-std::string WithExtension(const std::string& path, const char* extension) {
-  const size_t dot = path.find_last_of('.');
-  const size_t delimiter = LastDelimiter(path);
-  if (dot == std::string::npos || (delimiter != std::string::npos && dot < delimiter)) {
-    return path + extension;
-  }
-  return path.substr(0, dot) + extension;
-}
 
 }  // namespace
-
-std::string IniPathOf(const std::string& exePath) {
-  return WithExtension(exePath, ".ini");
-}
-
-std::string LogPathOf(const std::string& exePath) {
-  return WithExtension(exePath, ".log");
-}
-
-std::string ExeDirOf(const std::string& exePath) {
-  const size_t delimiter = LastDelimiter(exePath);
-  if (delimiter == std::string::npos) return "";
-  // "C:\relay.exe": "C:" alone would mean the drive's current directory, so the root stays.
-  if (exePath[delimiter] == '\\' && delimiter > 0 && exePath[delimiter - 1] != ':' &&
-      exePath[delimiter - 1] != '\\') {
-    return exePath.substr(0, delimiter);
-  }
-  return exePath.substr(0, delimiter + 1);
-}
 
 namespace {
 

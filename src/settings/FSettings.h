@@ -50,12 +50,6 @@ std::string RangeErrorText();
 
 std::string WriteErrorText(const std::string& iniPath);
 
-// "C:\Apps\relay.exe" -> "C:\Apps\relay.ini"; a name without extension gets ".ini".
-std::string IniPathOf(const std::string& exePath);
-// "C:\Apps\relay.exe" -> "C:\Apps\relay.log": the event log, when EventLog is on.
-std::string LogPathOf(const std::string& exePath);
-// "C:\Apps\relay.exe" -> "C:\Apps"; a file in a drive's root keeps the root "C:\".
-std::string ExeDirOf(const std::string& exePath);
 
 // An open Run key. Names are listed whole before any is deleted, so deleting while walking
 // the list is safe.

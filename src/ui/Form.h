@@ -19,6 +19,8 @@ class TFormWindow {
   virtual void Close() = 0;
   // The process asks for the real-time priority class; the result is not examined.
   virtual void RequestRealtimePriority() = 0;
+  // The platform's handle of the window (what plug-ins get as their parent); none headless.
+  virtual void* NativeHandle() { return nullptr; }
 };
 
 class TDialogs {

@@ -24,3 +24,10 @@ std::string TrimText(const std::string& text);
 
 // Case-insensitive (ASCII and Windows-1251 letters) equality.
 bool SameText(const std::string& a, const std::string& b);
+
+// "C:\Apps\relay.exe" -> "C:\Apps\relay.ini"; a name without extension gets ".ini".
+std::string IniPathOf(const std::string& exePath);
+// "C:\Apps\relay.exe" -> "C:\Apps\relay.log": the event log, when EventLog is on.
+std::string LogPathOf(const std::string& exePath);
+// "C:\Apps\relay.exe" -> "C:\Apps"; a file in a drive's root keeps the root "C:\".
+std::string ExeDirOf(const std::string& exePath);

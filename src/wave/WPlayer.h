@@ -26,6 +26,7 @@ class TWavePlayer {
   TWavePlayer(const TWavePlayer&) = delete;
   TWavePlayer& operator=(const TWavePlayer&) = delete;
 
+  // Raised on the relay thread (ProcessDone), or on the thread that calls AddBuffer for OnError.
   // A block finished playing: the samples as played (after the volume); size in bytes.
   std::function<void(TWavePlayer* sender, const int16_t* data, int32_t size)> OnPlayed;
   // The same block as it was handed to AddBuffer.

@@ -26,6 +26,8 @@ class TWaveCapture {
 
   // A pass is running; a nested call returns at once.
   std::atomic<bool> Busy{false};
+  // Both raised on the thread that runs ProcessDone: the relay thread, or the main thread for
+  // the pass that queues the first blocks.
   // A recorded block: data is lent for the call only, size in bytes.
   std::function<void(TWaveCapture* sender, const int16_t* data, int32_t size)> OnData;
   // A platform call failed with this code.

@@ -25,3 +25,26 @@ for _ in $(seq 1 40); do
 done
 [ "$(probe windows | wc -l)" -eq 2 ] || fail "copy under another path did not start: $(probe windows)"
 echo "ok copy under another path started"
+
+# A first instance that is minimised, or hidden in the tray, comes back whole on a second start.
+stop_all
+for tray in 0 1; do
+  c=$(app_dir)
+  printf '[Setting]\nToTray=%s\n' "$tray" >"$c/Kestrune.ini"
+  (cd "$c" && wine Kestrune.exe) &
+  wait_status STOP 20000
+  [ "$tray" -eq 0 ] && probe minimize
+  for _ in $(seq 1 20); do
+    probe windows | grep -q minimised && break
+    sleep 0.5
+  done
+  probe windows | grep -q minimised || fail "ToTray=$tray: the window did not minimise: $(probe windows)"
+  (cd "$c" && timeout 30 wine Kestrune.exe) || fail "ToTray=$tray: second start did not end by itself"
+  for _ in $(seq 1 20); do
+    probe windows | grep -q 'visible normal' && break
+    sleep 0.5
+  done
+  probe windows | grep -q 'visible normal' || fail "ToTray=$tray: first window not restored: $(probe windows)"
+  echo "ok ToTray=$tray: the minimised first instance came back on a second start"
+  stop_all
+done

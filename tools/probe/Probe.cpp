@@ -6,6 +6,7 @@
 //   kestrune-probe value <Control>                   a gauge's or slider's value
 //   kestrune-probe click <Control>                   a click on the control
 //   kestrune-probe close                             asks the main window to close
+//   kestrune-probe minimize                          minimises the main window as its button does
 //   kestrune-probe wait <Control> <text> <ms>        waits until the control shows the text
 //
 // Exit codes: 0 done, 1 not found (or the text did not come in time), 2 wrong arguments.
@@ -141,6 +142,13 @@ int CloseMain() {
   return 0;
 }
 
+int MinimizeMain() {
+  const auto mains = MainWindows();
+  if (mains.empty()) return 1;
+  PostMessageA(mains.front(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  return 0;
+}
+
 int Wait(const std::string& name, const std::string& text, const char* timeoutText) {
   char* end = nullptr;
   const long timeout = std::strtol(timeoutText, &end, 10);
@@ -168,7 +176,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: kestrune-probe windows\n"
                "       kestrune-probe text|value|click <Control>\n"
-               "       kestrune-probe close\n"
+               "       kestrune-probe close|minimize\n"
                "       kestrune-probe wait <Control> <text> <timeout-ms>\n");
   return 2;
 }
@@ -181,6 +189,7 @@ int main(int argc, char** argv) {
   const std::string& cmd = args[0];
   if (cmd == "windows" && args.size() == 1) return ListWindows();
   if (cmd == "close" && args.size() == 1) return CloseMain();
+  if (cmd == "minimize" && args.size() == 1) return MinimizeMain();
   if (cmd == "text" && args.size() == 2) return PrintText(args[1]);
   if (cmd == "value" && args.size() == 2) return PrintValue(args[1]);
   if (cmd == "click" && args.size() == 2) return Click(args[1]);

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "settings/FSettings.h"
+#include "util/Helpers.h"
 
 std::string ReadFullPath(const std::function<DWORD(char* buffer, DWORD size)>& read) {
   // The module-name functions truncate silently on some versions, so a result that fills the

@@ -39,7 +39,7 @@ namespace handles_detail {
 inline void CloseKernel(HANDLE h) {
   CloseHandle(h);
 }
-inline void FreeLibraryHandle(HMODULE h) {
+inline void ReleaseLibrary(HMODULE h) {
   FreeLibrary(h);
 }
 inline void DeleteGdi(HGDIOBJ h) {
@@ -67,7 +67,7 @@ class TKernelHandle : public TUniqueHandle<HANDLE, handles_detail::CloseKernel> 
 
 // A library loaded at run time: FreeLibrary. Results below 32 come from old loaders as error
 // codes and count as no module.
-class TModuleHandle : public TUniqueHandle<HMODULE, handles_detail::FreeLibraryHandle> {
+class TModuleHandle : public TUniqueHandle<HMODULE, handles_detail::ReleaseLibrary> {
  public:
   TModuleHandle() = default;
   explicit TModuleHandle(HMODULE module)

@@ -6,54 +6,9 @@
 #include <utility>
 
 #include "platform/win32/ExePath.h"
+#include "platform/win32/Handles.h"
 
 namespace {
-
-// A kernel handle (snapshot, process), closed when it goes. Both failure values count as none.
-class THandle {
- public:
-  explicit THandle(HANDLE handle = nullptr)
-      : Handle(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-  THandle(THandle&& other) noexcept : Handle(std::exchange(other.Handle, nullptr)) {}
-  THandle& operator=(THandle&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      Handle = std::exchange(other.Handle, nullptr);
-    }
-    return *this;
-  }
-  THandle(const THandle&) = delete;
-  THandle& operator=(const THandle&) = delete;
-  ~THandle() { Reset(); }
-
-  HANDLE Get() const { return Handle; }
-  explicit operator bool() const { return Handle != nullptr; }
-
- private:
-  void Reset() {
-    if (Handle) CloseHandle(std::exchange(Handle, nullptr));
-  }
-  HANDLE Handle;
-};
-
-// A library loaded at run time, freed when it goes.
-class TModule {
- public:
-  explicit TModule(const char* name) {
-    const HMODULE module = LoadLibraryA(name);
-    // Results below 32 are error codes from old loaders, not modules.
-    Handle = reinterpret_cast<UINT_PTR>(module) < 32 ? nullptr : module;
-  }
-  TModule(const TModule&) = delete;
-  TModule& operator=(const TModule&) = delete;
-  ~TModule() {
-    if (Handle) FreeLibrary(Handle);
-  }
-  HMODULE Get() const { return Handle; }
-
- private:
-  HMODULE Handle = nullptr;
-};
 
 using TCreateSnapshot = HANDLE(WINAPI*)(DWORD, DWORD);
 using TProcessWalk = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32*);
@@ -68,7 +23,7 @@ T Lookup(HMODULE module, const char* name) {
 // The process functions, looked up once and kept for the life of the process.
 struct TProcessApi {
   TProcessApi()
-      : Psapi("PSAPI.dll"),
+      : Psapi(TModuleHandle::Load("PSAPI.dll")),
         CreateSnapshot(Lookup<TCreateSnapshot>(Kernel(), "CreateToolhelp32Snapshot")),
         First(Lookup<TProcessWalk>(Kernel(), "Process32First")),
         Next(Lookup<TProcessWalk>(Kernel(), "Process32Next")),
@@ -78,7 +33,7 @@ struct TProcessApi {
 
   static HMODULE Kernel() { return GetModuleHandleA("kernel32.dll"); }
 
-  TModule Psapi;
+  TModuleHandle Psapi;
   TCreateSnapshot CreateSnapshot;
   TProcessWalk First;
   TProcessWalk Next;
@@ -104,22 +59,18 @@ std::string ProcessImagePath(const TProcessApi& api, HANDLE process) {
 
 struct TWindowSearch {
   DWORD ProcessId;
+  const char* Class;
   HWND Found;
 };
-
-// Windows lists the hidden input-method windows it gives every GUI thread among the
-// top-level windows, usually ahead of the program's own; restoring them does nothing.
-bool IsInputMethodWindow(HWND window) {
-  char className[32] = {};
-  GetClassNameA(window, className, sizeof className);
-  return lstrcmpiA(className, "IME") == 0 || lstrcmpiA(className, "MSCTFIME UI") == 0;
-}
 
 BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<TWindowSearch*>(param);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner != search->ProcessId || IsInputMethodWindow(window)) return TRUE;
+  if (owner != search->ProcessId || GetWindow(window, GW_OWNER)) return TRUE;
+  char className[256] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (lstrcmpA(className, search->Class) != 0) return TRUE;
   search->Found = window;
   return FALSE;
 }
@@ -135,19 +86,19 @@ void ProcessPendingMessages() {
 
 }  // namespace
 
-HWND FindProcessWindow(DWORD processId) {
-  TWindowSearch search{processId, nullptr};
+HWND FindProcessWindow(DWORD processId, const char* windowClass) {
+  TWindowSearch search{processId, windowClass, nullptr};
   EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
   return search.Found;
 }
 
-bool CheckOtherInstance() {
+bool CheckOtherInstance(const char* windowClass) {
   const TProcessApi& api = ProcessApi();
   if (!api.Complete()) return false;
   const std::string ownPath = UpperPath(ExecutablePath());
   if (ownPath.empty()) return false;
 
-  THandle snapshot(api.CreateSnapshot(TH32CS_SNAPPROCESS, 0));
+  TKernelHandle snapshot(api.CreateSnapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return false;
 
   // Our own process matches too; the instance to bring forward is a matching one with
@@ -160,19 +111,23 @@ bool CheckOtherInstance() {
   for (BOOL more = api.First(snapshot.Get(), &entry); more && !otherWindow;
        more = api.Next(snapshot.Get(), &entry)) {
     if (entry.th32ProcessID == ownId) continue;
-    THandle process(
+    TKernelHandle process(
         OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry.th32ProcessID));
     if (!process) continue;
     const std::string path = ProcessImagePath(api, process.Get());
     if (path.empty() || UpperPath(path) != ownPath) continue;
     otherRuns = true;
-    otherWindow = FindProcessWindow(entry.th32ProcessID);
+    otherWindow = FindProcessWindow(entry.th32ProcessID, windowClass);
   }
 
   if (otherWindow) {
     // Bounded, so that a hung first instance cannot hang this start as well.
     DWORD_PTR result = 0;
     SendMessageTimeoutA(otherWindow, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_ABORTIFHUNG, 5000, &result);
+    // A window hidden in the tray may stay hidden after the restore: show it as well, without
+    // waiting for the other process.
+    if (IsIconic(otherWindow) || !IsWindowVisible(otherWindow))
+      ShowWindowAsync(otherWindow, SW_RESTORE);
     ProcessPendingMessages();
     Sleep(10);
     SetForegroundWindow(otherWindow);

@@ -50,6 +50,7 @@ class TWin32Form : public TFormWindow, public TDialogs, public TTrayIcon {
   void BringToFront() override;
   void Close() override;
   void RequestRealtimePriority() override;
+  void* NativeHandle() override { return Window; }
 
   // TDialogs
   bool Confirm(const std::string& text) override;

@@ -10,6 +10,7 @@
 #include "app/MainDaemon.h"
 #include "platform/sim/SimWave.h"
 #include "ui/Headless.h"
+#include "unit/plugins/FakePlugins.h"
 
 // Recorders standing in for the window, its boxes, the tray, the peers and the stream.
 struct TRecordingWindow : TFormWindow {
@@ -149,8 +150,11 @@ class MainFixture : public ::testing::Test {
   TMemoryProfile Ini;
   TRecordingNotifier Notifier;
   TRecordingStream Stream;
-  TMainServices Services{App, Clock,      Sim,       Window, Dialogs,   Tray,   RelayHost,
-                         Ini, "C:\\Apps", "1.0.1.5", '.',    &Notifier, &Stream};
+  TFakeLibraries PlugInFiles;
+  TFakeGuard PlugInGuard;
+  TMainServices Services{App,        Clock,     Sim, Window,      Dialogs,
+                         Tray,       RelayHost, Ini, PlugInFiles, PlugInGuard,
+                         "C:\\Apps", "1.0.1.5", '.', &Notifier,   &Stream};
   std::unique_ptr<TOV_Kestrune> Form;
   int32_t Input = 0;
   int32_t Output = 0;

@@ -24,8 +24,10 @@ TEST(RelayThread, RealThreadRelaysAndStopsCleanly) {
   ini.Set("Auto", "1");
   ini.Set("FadeIn", "0");
   TRecordingNotifier notifier;
-  TMainServices services{app, clock,      sim,       window, dialogs,   tray,   host,
-                         ini, "C:\\Apps", "1.0.1.5", '.',    &notifier, nullptr};
+  TFakeLibraries libraries;
+  TFakeGuard guard;
+  TMainServices services{app,       clock, sim,        window,    dialogs, tray,      host,   ini,
+                         libraries, guard, "C:\\Apps", "1.0.1.5", '.',     &notifier, nullptr};
   auto form = std::make_unique<TOV_Kestrune>(services);
   app.Attach(form->TimerWork);
   app.Attach(form->FaderTick);

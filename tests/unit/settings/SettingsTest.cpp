@@ -5,6 +5,7 @@
 
 #include "MemoryStores.h"
 #include "settings/FSettings.h"
+#include "util/Helpers.h"
 
 namespace {
 

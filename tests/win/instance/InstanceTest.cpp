@@ -13,6 +13,7 @@
 namespace {
 
 const char* const RoleVariable = "KESTRUNE_INSTANCE_ROLE";
+const char* const TestWindowClass = "KestruneInstanceTest";
 const char* const ReadyVariable = "KESTRUNE_INSTANCE_READY";
 constexpr int RestoredExit = 42;
 constexpr int TimedOutExit = 3;
@@ -36,12 +37,15 @@ int RunWindowRole() {
   WNDCLASSA windowClass{};
   windowClass.lpfnWndProc = ChildWindowProc;
   windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = "KestruneInstanceTest";
+  windowClass.lpszClassName = TestWindowClass;
   if (!RegisterClassA(&windowClass)) return FailedExit;
   HWND window = CreateWindowExA(0, windowClass.lpszClassName, "Instance test",
                                 WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_MINIMIZE, 0, 0, 200, 100,
                                 nullptr, nullptr, windowClass.hInstance, nullptr);
   if (!window) return FailedExit;
+  // A tool tip owned by the window lies above it in the window list, as the real one's does.
+  CreateWindowExA(WS_EX_TOPMOST, "STATIC", "tip", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, window,
+                  nullptr, windowClass.hInstance, nullptr);
   SetTimer(window, GiveUpTimer, 20000, nullptr);
 
   char readyName[128] = {};
@@ -64,7 +68,7 @@ int RunChildRoleIfAsked() {
   if (GetEnvironmentVariableA(RoleVariable, role, sizeof role) == 0) return 0;
   const std::string name = role;
   if (name == "window") ExitProcess(RunWindowRole());
-  if (name == "check") ExitProcess(CheckOtherInstance() ? 1 : 0);
+  if (name == "check") ExitProcess(CheckOtherInstance(TestWindowClass) ? 1 : 0);
   ExitProcess(FailedExit);
 }
 
@@ -256,7 +260,7 @@ class TCopies {
 };
 
 TEST(Instance, AloneThereIsNoOtherInstance) {
-  EXPECT_FALSE(CheckOtherInstance());
+  EXPECT_FALSE(CheckOtherInstance(TestWindowClass));
 }
 
 // Starts a window from firstPath, then a check from secondPath: the check must see the first
@@ -304,25 +308,35 @@ TEST(Instance, PathsLongerThan255CharactersStillMatch) {
   ExpectSecondStartRestoresFirst(exe, exe);
 }
 
-TEST(Instance, FindProcessWindowPassesOverInputMethodWindows) {
-  EXPECT_EQ(FindProcessWindow(0xFFFFFFF0), nullptr);
-  // Created last, the program's window comes first in the list; the input-method window is
-  // put above it, as the system does with its own.
+TEST(Instance, FindProcessWindowTakesTheProgramsOwnWindowOnly) {
+  EXPECT_EQ(FindProcessWindow(0xFFFFFFF0, TestWindowClass), nullptr);
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = DefWindowProcA;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = TestWindowClass;
+  RegisterClassA(&windowClass);
+  HWND window = CreateWindowExA(0, TestWindowClass, "probe", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  // Above it: an owned window of the same class (a popup), a window of another class, and an
+  // input-method window, as the system puts its own.
+  HWND popup = CreateWindowExA(0, TestWindowClass, "", WS_POPUP, 0, 0, 1, 1, window, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+  HWND other = CreateWindowExA(0, "STATIC", "other", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
   WNDCLASSA imeClass{};
   imeClass.lpfnWndProc = DefWindowProcA;
   imeClass.hInstance = GetModuleHandleA(nullptr);
   imeClass.lpszClassName = "MSCTFIME UI";
   RegisterClassA(&imeClass);
-  HWND window = CreateWindowExA(0, "STATIC", "probe", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                                GetModuleHandleA(nullptr), nullptr);
   HWND ime = CreateWindowExA(0, "MSCTFIME UI", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                              GetModuleHandleA(nullptr), nullptr);
-  ASSERT_NE(window, nullptr);
-  ASSERT_NE(ime, nullptr);
-  SetWindowPos(ime, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  EXPECT_EQ(FindProcessWindow(GetCurrentProcessId()), window);
-  DestroyWindow(ime);
-  DestroyWindow(window);
+  for (HWND above : {popup, other, ime}) {
+    ASSERT_NE(above, nullptr);
+    SetWindowPos(above, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+  EXPECT_EQ(FindProcessWindow(GetCurrentProcessId(), TestWindowClass), window);
+  for (HWND w : {ime, other, popup, window}) DestroyWindow(w);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "platform/win32/Profile.h"
 #include "platform/win32/Registry.h"
 #include "settings/FSettings.h"
+#include "util/Helpers.h"
 
 namespace {
 

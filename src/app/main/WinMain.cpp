@@ -4,13 +4,17 @@
 #include <windows.h>
 
 #include "app/MainDaemon.h"
+#include "link/Protocol.h"
 #include "platform/win32/ExePath.h"
+#include "platform/win32/FaultGuard.h"
 #include "platform/win32/Instance.h"
+#include "platform/win32/PlugInLibraries.h"
 #include "platform/win32/Profile.h"
 #include "platform/win32/VersionInfo.h"
 #include "platform/win32/WinmmApi.h"
 #include "ui/win32/Win32App.h"
 #include "ui/win32/Win32Form.h"
+#include "util/Helpers.h"
 
 namespace {
 
@@ -34,7 +38,7 @@ TThreadRelayHost::THooks RelayHooks() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   TWin32App app(instance);
-  if (CheckOtherInstance()) return 0;
+  if (CheckOtherInstance(MainWindowClass)) return 0;
 
   const std::string exePath = ExecutablePath();
   TWinmmApi wave;
@@ -42,6 +46,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   TThreadRelayHost relayHost(RelayHooks());
   TrpVersionInfo version;
   TWin32Form window(app);
+  TWinPlugInLibraries plugInLibraries;
+  TFaultGuard plugInGuard;
   TMainServices services{app,
                          SystemClock(),
                          wave,
@@ -50,6 +56,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                          window,
                          relayHost,
                          ini,
+                         plugInLibraries,
+                         plugInGuard,
                          ExeDirOf(exePath),
                          version.FileVersion,
                          LocaleDecimalSeparator(),
