@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything with warnings as errors and runs every test: native unit tests (also under
-# AddressSanitizer/UBSan), the Windows tests under Wine, and the end-to-end tests with the real
-# program under Wine and a private PulseAudio. Ends with one line "N passed, N failed".
+# AddressSanitizer/UBSan), a bounded run of the settings fuzzer, the Windows tests under Wine,
+# and the end-to-end tests with the real program under Wine and a private PulseAudio. Ends with
+# one line "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -68,6 +69,17 @@ done
 for t in build/native-asan/tests/unit_*; do
   run_gtest "asan-$(basename "$t")" "$t"
 done
+
+# A bounded, seeded run of the settings fuzzer (scripts/fuzz.sh; docs/reliability.md has the
+# long one): one result.
+echo "== fuzz settings"
+if timeout 600 bash scripts/fuzz.sh --seconds 30 --seed 1 >"$results/fuzz.log" 2>&1; then
+  passed=$((passed + 1))
+  tail -1 "$results/fuzz.log"
+else
+  failed=$((failed + 1))
+  tail -15 "$results/fuzz.log"
+fi
 
 source scripts/lib/testenv.sh
 testenv_start

@@ -40,6 +40,16 @@ class TReader {
   char DecimalSeparator;
 };
 
+// Reading drops the blanks around a value and one pair of quotes enclosing it; such a value is
+// written inside quotes, so it reads back as it was saved.
+std::string Quoted(const std::string& value) {
+  const auto edge = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+  const bool blankEdge = !value.empty() && (edge(value.front()) || edge(value.back()));
+  const bool quotePair = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                         value.back() == value.front();
+  return blankEdge || quotePair ? "\"" + value + "\"" : value;
+}
+
 class TWriter {
  public:
   TWriter(TProfile& profile, char decimalSeparator)
@@ -47,7 +57,7 @@ class TWriter {
 
   // Each write is skipped once one has failed, so the save stops at the failing write.
   void String(const char* section, const std::string& key, const std::string& value) {
-    if (Ok) Ok = Profile.WriteString(section, key, value);
+    if (Ok) Ok = Profile.WriteString(section, key, Quoted(value));
   }
   void Integer(const char* key, int32_t value) {
     String(SectionSetting, key, std::to_string(value));
@@ -153,6 +163,7 @@ int32_t LoadSettings(TSetting& setting, TProfile& profile, const TSettingsContex
   if (setting.SourceMode) setting.Auto = false;
   setting.FadeOut = in.Double("FadeOut", 0.0);
   setting.FadeIn = in.Double("FadeIn", 2.0);
+  setting.EventLog = in.Boolean("EventLog", false);
   setting.Path = in.String(SectionPlugins, "Path", context.ExeDir);
 
   if (context.ScanPlugins) context.ScanPlugins(setting.Path);
@@ -184,11 +195,19 @@ bool SaveSettings(const TSetting& setting, TProfile& profile, char decimalSepara
   out.Boolean("Auto", setting.Auto);
   out.Double("FadeOut", setting.FadeOut);
   out.Double("FadeIn", setting.FadeIn);
+  out.Boolean("EventLog", setting.EventLog);
 
   out.Erase(SectionPlugins);
   out.String(SectionPlugins, "Path", setting.Path);
   for (size_t i = 0; i < setting.PluginFiles.size(); ++i) {
     out.String(SectionPlugins, "File" + std::to_string(i + 1), setting.PluginFiles[i]);
+  }
+  // A hand-edited file may hold "Plugins" twice, and erasing takes only the first: the writes
+  // above then went into the second, whose own entries would follow the list. An empty entry
+  // right after it ends the list where loading stops.
+  const std::string after = "File" + std::to_string(setting.PluginFiles.size() + 1);
+  if (out.Succeeded() && !profile.ReadString(SectionPlugins, after, "").empty()) {
+    out.String(SectionPlugins, after, "");
   }
   return out.Succeeded();
 }

@@ -50,7 +50,6 @@ std::string RangeErrorText();
 
 std::string WriteErrorText(const std::string& iniPath);
 
-
 // An open Run key. Names are listed whole before any is deleted, so deleting while walking
 // the list is safe.
 class TRunKey {

@@ -23,7 +23,8 @@ struct TSetting {
   double RestoreTime = 0;
   double FadeOut = 0;
   double FadeIn = 0;
-  int32_t Wait = 0;  // s
+  int32_t Wait = 0;       // s
+  bool EventLog = false;  // write the event log beside the program
   std::string Path;
   std::vector<std::string> PluginFiles;
 };

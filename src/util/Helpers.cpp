@@ -56,15 +56,24 @@ size_t LastDelimiter(const std::string& path) {
   return path.find_last_of("\\:");
 }
 
+// The path with its extension replaced (or, without one, added).
+std::string WithExtension(const std::string& path, const char* extension) {
+  const size_t dot = path.find_last_of('.');
+  const size_t delimiter = LastDelimiter(path);
+  if (dot == std::string::npos || (delimiter != std::string::npos && dot < delimiter)) {
+    return path + extension;
+  }
+  return path.substr(0, dot) + extension;
+}
+
 }  // namespace
 
 std::string IniPathOf(const std::string& exePath) {
-  const size_t dot = exePath.find_last_of('.');
-  const size_t delimiter = LastDelimiter(exePath);
-  if (dot == std::string::npos || (delimiter != std::string::npos && dot < delimiter)) {
-    return exePath + ".ini";
-  }
-  return exePath.substr(0, dot) + ".ini";
+  return WithExtension(exePath, ".ini");
+}
+
+std::string LogPathOf(const std::string& exePath) {
+  return WithExtension(exePath, ".log");
 }
 
 std::string ExeDirOf(const std::string& exePath) {

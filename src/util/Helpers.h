@@ -27,5 +27,7 @@ bool SameText(const std::string& a, const std::string& b);
 
 // "C:\Apps\relay.exe" -> "C:\Apps\relay.ini"; a name without extension gets ".ini".
 std::string IniPathOf(const std::string& exePath);
+// "C:\Apps\relay.exe" -> "C:\Apps\relay.log": the event log, when EventLog is on.
+std::string LogPathOf(const std::string& exePath);
 // "C:\Apps\relay.exe" -> "C:\Apps"; a file in a drive's root keeps the root "C:\".
 std::string ExeDirOf(const std::string& exePath);

@@ -19,7 +19,12 @@ class TMemoryProfile : public TProfile {
     const TKeys* keys = Find(section);
     if (keys) {
       for (const auto& [k, v] : *keys) {
-        if (SameText(k, key)) return v;
+        if (!SameText(k, key)) continue;
+        // As the profile functions read: one pair of enclosing quotes is dropped.
+        if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
+          return v.substr(1, v.size() - 2);
+        }
+        return v;
       }
     }
     return defaultValue;

@@ -41,6 +41,7 @@ TEST(LoadSettings, EmptyFileGivesDefaults) {
   EXPECT_FALSE(setting.ToTray);
   EXPECT_FALSE(setting.Auto);
   EXPECT_FALSE(setting.SourceMode);
+  EXPECT_FALSE(setting.EventLog);
   EXPECT_EQ(setting.Path, ExeDir);
   EXPECT_TRUE(setting.PluginFiles.empty());
 }
@@ -230,7 +231,7 @@ TEST(SaveSettings, WritesKeysInOrderAndKeepsUnknownOnes) {
             (std::vector<std::string>{"Custom", "PID", "Source", "Destination", "Buffer", "Volume",
                                       "ToTray", "SourceMode", "Blocksize", "Freq", "Send",
                                       "Silence", "SilenceTime", "RestoreTime", "Wait", "Auto",
-                                      "FadeOut", "FadeIn"}));
+                                      "FadeOut", "FadeIn", "EventLog"}));
   EXPECT_EQ(profile.Get("Setting", "Custom"), "kept");
   EXPECT_EQ(profile.Get("Setting", "Source"), "Mic");
   EXPECT_EQ(profile.Get("Setting", "Silence"), "-50");
@@ -244,6 +245,32 @@ TEST(SaveSettings, WritesKeysInOrderAndKeepsUnknownOnes) {
   EXPECT_EQ(again.Source, "Mic");
   EXPECT_EQ(again.Silence, -50);
   EXPECT_TRUE(again.ToTray);
+}
+
+// Off unless the file says otherwise, so files written before the key existed log nothing.
+TEST(Settings, EventLogIsOffByDefaultAndKept) {
+  TMemoryProfile older;
+  older.Set("Setting", "Buffer", "200");
+  TSetting setting;
+  LoadSettings(setting, older, Context());
+  EXPECT_FALSE(setting.EventLog);
+  ASSERT_TRUE(SaveSettings(setting, older, '.'));
+  EXPECT_EQ(older.Get("Setting", "EventLog"), "0");
+
+  TMemoryProfile on;
+  on.Set("Setting", "eventlog", " 1 ");
+  LoadSettings(setting, on, Context());
+  EXPECT_TRUE(setting.EventLog);
+  setting.EventLog = false;
+  ASSERT_TRUE(SaveSettings(setting, on, '.'));
+  TSetting again;
+  LoadSettings(again, on, Context());
+  EXPECT_FALSE(again.EventLog);
+
+  TMemoryProfile word;
+  word.Set("Setting", "EventLog", "on");
+  LoadSettings(setting, word, Context());
+  EXPECT_FALSE(setting.EventLog);
 }
 
 TEST(SaveSettings, StopsAtTheFailingWrite) {
@@ -270,6 +297,8 @@ TEST(Paths, IniAndDirectoryOfTheExecutable) {
   EXPECT_EQ(IniPathOf("C:\\Apps\\relay.exe"), "C:\\Apps\\relay.ini");
   EXPECT_EQ(IniPathOf("C:\\My.Apps\\relay"), "C:\\My.Apps\\relay.ini");
   EXPECT_EQ(IniPathOf("C:\\Apps\\relay.v2.exe"), "C:\\Apps\\relay.v2.ini");
+  EXPECT_EQ(LogPathOf("C:\\Apps\\Kestrune.exe"), "C:\\Apps\\Kestrune.log");
+  EXPECT_EQ(LogPathOf("C:\\My.Apps\\relay"), "C:\\My.Apps\\relay.log");
   EXPECT_EQ(ExeDirOf("C:\\Apps\\relay.exe"), "C:\\Apps");
   EXPECT_EQ(ExeDirOf("C:\\relay.exe"), "C:\\");
   EXPECT_EQ(ExeDirOf("\\\\server\\share\\relay.exe"), "\\\\server\\share");

@@ -1,0 +1,7 @@
+#pragma once
+
+#include "util/EventLog.h"
+
+// What this process holds now: private bytes, kernel handles, GDI and USER objects, threads.
+// A figure the system does not give is -1 (Wine, for one, has no GDI or USER object counts).
+TProcessMetrics ReadProcessMetrics();
