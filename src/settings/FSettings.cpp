@@ -153,6 +153,8 @@ int32_t LoadSettings(TSetting& setting, TProfile& profile, const TSettingsContex
   if (setting.SourceMode) setting.Auto = false;
   setting.FadeOut = in.Double("FadeOut", 0.0);
   setting.FadeIn = in.Double("FadeIn", 2.0);
+  // A mode this version does not know runs the block stabilizer, the default.
+  setting.StabMode = in.Integer("StabMode", 0) == 1 ? 1 : 0;
   setting.Path = in.String(SectionPlugins, "Path", context.ExeDir);
 
   if (context.ScanPlugins) context.ScanPlugins(setting.Path);
@@ -184,6 +186,7 @@ bool SaveSettings(const TSetting& setting, TProfile& profile, char decimalSepara
   out.Boolean("Auto", setting.Auto);
   out.Double("FadeOut", setting.FadeOut);
   out.Double("FadeIn", setting.FadeIn);
+  out.Integer("StabMode", setting.StabMode);
 
   out.Erase(SectionPlugins);
   out.String(SectionPlugins, "Path", setting.Path);

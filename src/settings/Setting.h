@@ -23,7 +23,8 @@ struct TSetting {
   double RestoreTime = 0;
   double FadeOut = 0;
   double FadeIn = 0;
-  int32_t Wait = 0;  // s
+  int32_t Wait = 0;      // s
+  int32_t StabMode = 0;  // stabilizer: 0 block (whole frames), 1 smooth (resampling)
   std::string Path;
   std::vector<std::string> PluginFiles;
 };
