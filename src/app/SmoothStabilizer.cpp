@@ -42,16 +42,17 @@ int32_t TSmoothStabilizer::Process(const int16_t* in, int32_t inFrames, int16_t*
     // Positive errors: too little queued, stretch.
     const double error = targetSeconds - Average;
     const double band = Tuning.FarBandBlocks * block + Tuning.FarBandMargin;
-    const double far = std::max(0.0, std::fabs(error) - band);
-    const double near = std::clamp(targetSeconds - NearAverage, -band, band);
-    const double proportional = Tuning.NearGain * near + std::copysign(Tuning.FarGain * far, error);
+    const double excess = std::max(0.0, std::fabs(error) - band);
+    const double nearError = std::clamp(targetSeconds - NearAverage, -band, band);
+    const double proportional =
+        Tuning.NearGain * nearError + std::copysign(Tuning.FarGain * excess, error);
     const double bound = TResampler::MaxDeviation;
     // The integral only moves while the correction is not held at the bound in the same
     // direction, so it does not wind up during a long correction at the bound.
     const double unbounded = proportional + Integral;
     if ((unbounded < bound || error < 0) && (unbounded > -bound || error > 0)) {
       const double step =
-          Tuning.IntegralGain * near + std::copysign(Tuning.FarIntegralGain * far, error);
+          Tuning.IntegralGain * nearError + std::copysign(Tuning.FarIntegralGain * excess, error);
       Integral = std::clamp(Integral + step * dt, -bound, bound);
     }
     const double ratio = Resampler.SetRatio(1 + std::clamp(proportional + Integral, -bound, bound));
