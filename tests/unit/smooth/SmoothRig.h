@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -35,25 +34,18 @@ struct TRigCase {
   size_t RecordSamples = 0;  // played samples kept, from RecordFrom seconds after the release
   double RecordFrom = 0;
   TSmoothTuning Tuning;
-  // Called after every pass from the release on: seconds since, the player's queue.
-  std::function<void(double, double, const TSmoothStabilizer&)> Trace;
 };
 
 struct TRigResult {
-  double MeanError = 0;  // seconds, after SettleSeconds
-  double P999 = 0;       // 99.9th percentile of |error|
-  double MaxAbs = 0;
+  double MeanError = 0;        // seconds, after SettleSeconds
+  double P999 = 0;             // 99.9th percentile of |error|
   double BandEntry = -1;       // seconds until the queue averaged over 1 s is within 7 ms; -1 never
   double BlockBandEntry = -1;  // the same within one block plus 1 ms
   uint64_t Underruns = 0;
   uint64_t Refused = 0;
   uint64_t InputLost = 0;
-  uint64_t FramesIn = 0;          // handed to the stabilizer
-  uint64_t FramesOut = 0;         // produced by it
   double MinPpm = 0, MaxPpm = 0;  // correction range after SettleSeconds
   double MeanPpm = 0;             // mean correction after SettleSeconds
-  double PpmJitter = 0;     // largest change of the correction over one second, after settling
-  double PpmDeviation = 0;  // root mean square of the correction about its mean, after settling
   std::vector<int16_t> Played;
 };
 
@@ -96,8 +88,6 @@ inline TRigResult RunRig(const TRigCase& c) {
     const int32_t n =
         stab.Process(data, frames, out.data(), TSmoothStabilizer::OutputCapacity(frames),
                      player.QueuedTime.load() + pending, player.BufferTime.load());
-    r.FramesIn += static_cast<uint64_t>(frames);
-    r.FramesOut += static_cast<uint64_t>(n);
     if (n > 0 && !player.AddBuffer(out.data(), n * FrameBytes)) ++r.Refused;
   };
 
@@ -110,9 +100,9 @@ inline TRigResult RunRig(const TRigCase& c) {
 
   std::vector<uint64_t> histogram(Bins + 1, 0);
   const double blockSeconds = player.BytesToSeconds(capture.BlockSize);
-  double errorSum = 0, ppmSum = 0, ppmSquares = 0;
+  double errorSum = 0, ppmSum = 0;
   uint64_t settled = 0;
-  std::vector<double> window(PassesPerSecond, 0), ppmWindow(PassesPerSecond, 0);
+  std::vector<double> window(PassesPerSecond, 0);
   double windowSum = 0;
   double lastUnderrun = 0;
   bool inUnderrun = false;
@@ -141,7 +131,6 @@ inline TRigResult RunRig(const TRigCase& c) {
     if (c.RecordSamples > 0 && n == static_cast<uint64_t>(c.RecordFrom * PassesPerSecond))
       api.ClearPlayed(0);
     const double error = player.QueuedTime.load() - c.Target;
-    if (c.Trace) c.Trace(t, player.QueuedTime.load(), stab);
 
     const double underrun = api.OutputStats(0).UnderrunMs;
     if (underrun > lastUnderrun) {
@@ -162,18 +151,13 @@ inline TRigResult RunRig(const TRigCase& c) {
       r.BlockBandEntry = t;
 
     const double ppm = stab.CorrectionPpm();
-    const double ppmBefore = ppmWindow[n % PassesPerSecond];
-    ppmWindow[n % PassesPerSecond] = ppm;
     if (t >= c.SettleSeconds) {
       ++settled;
       errorSum += error;
       ppmSum += ppm;
-      ppmSquares += ppm * ppm;
-      r.MaxAbs = std::max(r.MaxAbs, std::fabs(error));
       ++histogram[std::min(Bins, static_cast<size_t>(std::fabs(error) / Bin))];
       r.MinPpm = std::min(r.MinPpm, ppm);
       r.MaxPpm = std::max(r.MaxPpm, ppm);
-      if (t >= c.SettleSeconds + 1) r.PpmJitter = std::max(r.PpmJitter, std::fabs(ppm - ppmBefore));
     }
   }
   r.InputLost = api.InputStats(0).FramesLost;
@@ -184,8 +168,6 @@ inline TRigResult RunRig(const TRigCase& c) {
   if (settled > 0) {
     r.MeanError = errorSum / static_cast<double>(settled);
     r.MeanPpm = ppmSum / static_cast<double>(settled);
-    r.PpmDeviation =
-        std::sqrt(std::max(0.0, ppmSquares / static_cast<double>(settled) - r.MeanPpm * r.MeanPpm));
     const auto wanted = static_cast<uint64_t>(std::ceil(static_cast<double>(settled) * 0.999));
     uint64_t seen = 0;
     for (size_t i = 0; i <= Bins; ++i) {

@@ -157,6 +157,7 @@ TEST(SmoothStabilizer, HoldsTheQueueAgainstDrift) {
     const double block = 0.005 * (k.Blocksize + 1);
     SCOPED_TRACE(testing::Message() << k.Rate << " Hz, " << k.Ppm << " ppm, block " << block);
     EXPECT_LE(r.P999, block + 0.001);
+    EXPECT_LE(std::fabs(r.MeanError), block / 2 + 0.001);
     EXPECT_EQ(r.Underruns, 0u);
     EXPECT_EQ(r.Refused, 0u);
     EXPECT_EQ(r.InputLost, 0u);
