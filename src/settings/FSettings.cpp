@@ -164,6 +164,8 @@ int32_t LoadSettings(TSetting& setting, TProfile& profile, const TSettingsContex
   setting.FadeOut = in.Double("FadeOut", 0.0);
   setting.FadeIn = in.Double("FadeIn", 2.0);
   setting.EventLog = in.Boolean("EventLog", false);
+  // A mode this version does not know runs the block stabilizer, the default.
+  setting.StabMode = in.Integer("StabMode", 0) == 1 ? 1 : 0;
   setting.Path = in.String(SectionPlugins, "Path", context.ExeDir);
 
   if (context.ScanPlugins) context.ScanPlugins(setting.Path);
@@ -196,6 +198,7 @@ bool SaveSettings(const TSetting& setting, TProfile& profile, char decimalSepara
   out.Double("FadeOut", setting.FadeOut);
   out.Double("FadeIn", setting.FadeIn);
   out.Boolean("EventLog", setting.EventLog);
+  out.Integer("StabMode", setting.StabMode);
 
   out.Erase(SectionPlugins);
   out.String(SectionPlugins, "Path", setting.Path);

@@ -25,6 +25,7 @@ struct TSetting {
   double FadeIn = 0;
   int32_t Wait = 0;       // s
   bool EventLog = false;  // write the event log beside the program
+  int32_t StabMode = 0;   // stabilizer: 0 block (whole frames), 1 smooth (resampling)
   std::string Path;
   std::vector<std::string> PluginFiles;
 };

@@ -231,7 +231,7 @@ TEST(SaveSettings, WritesKeysInOrderAndKeepsUnknownOnes) {
             (std::vector<std::string>{"Custom", "PID", "Source", "Destination", "Buffer", "Volume",
                                       "ToTray", "SourceMode", "Blocksize", "Freq", "Send",
                                       "Silence", "SilenceTime", "RestoreTime", "Wait", "Auto",
-                                      "FadeOut", "FadeIn", "EventLog"}));
+                                      "FadeOut", "FadeIn", "EventLog", "StabMode"}));
   EXPECT_EQ(profile.Get("Setting", "Custom"), "kept");
   EXPECT_EQ(profile.Get("Setting", "Source"), "Mic");
   EXPECT_EQ(profile.Get("Setting", "Silence"), "-50");
@@ -302,6 +302,39 @@ TEST(Paths, IniAndDirectoryOfTheExecutable) {
   EXPECT_EQ(ExeDirOf("C:\\Apps\\relay.exe"), "C:\\Apps");
   EXPECT_EQ(ExeDirOf("C:\\relay.exe"), "C:\\");
   EXPECT_EQ(ExeDirOf("\\\\server\\share\\relay.exe"), "\\\\server\\share");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(StabMode, MissingKeyLoadsTheBlockStabilizer) {
+  TMemoryProfile profile;
+  profile.Set("Setting", "Buffer", "200");  // an INI written before the key existed
+  TSetting setting;
+  setting.StabMode = 1;  // left over from an earlier load
+  LoadSettings(setting, profile, Context());
+  EXPECT_EQ(setting.StabMode, 0);
+}
+
+TEST(StabMode, SmoothModeRoundTripsAndUnknownModesFallBackToBlock) {
+  TMemoryProfile profile;
+  TSetting setting;
+  LoadSettings(setting, profile, Context());
+  setting.StabMode = 1;
+  ASSERT_TRUE(SaveSettings(setting, profile, '.'));
+  EXPECT_EQ(profile.Get("Setting", "StabMode"), "1");
+  TSetting again;
+  LoadSettings(again, profile, Context());
+  EXPECT_EQ(again.StabMode, 1);
+
+  for (const char* value : {"2", "-1", "smooth", "0x1", ""}) {
+    TMemoryProfile other;
+    other.Set("Setting", "StabMode", value);
+    TSetting s;
+    LoadSettings(s, other, Context());
+    EXPECT_EQ(s.StabMode, std::string(value) == "0x1" ? 1 : 0) << value;
+  }
 }
 
 }  // namespace

@@ -138,7 +138,7 @@ TEST(WinSettings, FreshFileHoldsKeysInWriteOrder) {
             (std::vector<std::string>{"KeepMe", "PID", "Source", "Destination", "Buffer", "Volume",
                                       "ToTray", "SourceMode", "Blocksize", "Freq", "Send",
                                       "Silence", "SilenceTime", "RestoreTime", "Wait", "Auto",
-                                      "FadeOut", "FadeIn", "EventLog"}));
+                                      "FadeOut", "FadeIn", "EventLog", "StabMode"}));
   EXPECT_EQ(KeysInFile(text, "Plugins"), (std::vector<std::string>{"Path", "File1"}));
   EXPECT_NE(text.find("Silence=-36"), std::string::npos);
   EXPECT_NE(text.find("FadeIn=2"), std::string::npos);

@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "SmoothRig.h"
+#include "app/SmoothStabilizer.h"
+#include "dsp/Sinad.h"
+
+namespace {
+
+constexpr int32_t Rate = 44100;
+constexpr int32_t Block = 220;  // 5 ms
+constexpr double Target = 0.1;
+constexpr double Bound = TResampler::MaxDeviation;
+constexpr double Step = 1.0 / TResampler::Denominator;
+
+// Feeds blocks of a 440 Hz tone with the queue held at a fixed value, as if the output took
+// exactly what is given; returns the frames written.
+struct TFeeder {
+  explicit TFeeder(TSmoothStabilizer& s)
+      : Stab(s), Out(2 * TSmoothStabilizer::OutputCapacity(Block)) {
+    for (int32_t i = 0; i < Block; ++i) {
+      const auto v =
+          static_cast<int16_t>(std::lround(8000 * std::sin(2 * std::numbers::pi * 440 * i / Rate)));
+      In.push_back(v);
+      In.push_back(v);
+    }
+  }
+  // Blocks for about seconds of audio.
+  int64_t Feed(double seconds, double queued, std::vector<int16_t>* keep = nullptr) {
+    int64_t written = 0;
+    for (auto k = std::lround(seconds * Rate / Block); k > 0; --k) {
+      const int32_t n = Stab.Process(In.data(), Block, Out.data(),
+                                     TSmoothStabilizer::OutputCapacity(Block), queued, Target);
+      written += n;
+      if (keep) keep->insert(keep->end(), Out.begin(), Out.begin() + 2 * n);
+      MaxRatio = std::max(MaxRatio, Stab.Ratio());
+      MinRatio = std::min(MinRatio, Stab.Ratio());
+      MaxFrames = std::max(MaxFrames, n);
+    }
+    return written;
+  }
+  TSmoothStabilizer& Stab;
+  std::vector<int16_t> In, Out;
+  double MaxRatio = 1, MinRatio = 1;
+  int32_t MaxFrames = 0;
+};
+
+TEST(SmoothStabilizer, ShortQueueStretchesLongQueueSqueezes) {
+  for (double offset : {-0.05, -0.012, 0.012, 0.05}) {
+    TSmoothStabilizer stab;
+    ASSERT_TRUE(stab.Reset(Rate));
+    TFeeder feeder(stab);
+    const double seconds = 2;
+    const int64_t written = feeder.Feed(seconds, Target + offset);
+    const auto blocks = std::lround(seconds * Rate / Block);
+    if (offset < 0) {
+      EXPECT_GT(stab.CorrectionPpm(), 0) << offset;
+      EXPECT_GT(stab.Ratio(), 1) << offset;
+      EXPECT_GT(written, blocks * Block) << offset;
+    } else {
+      EXPECT_LT(stab.CorrectionPpm(), 0) << offset;
+      EXPECT_LT(stab.Ratio(), 1) << offset;
+      EXPECT_LT(written, blocks * Block - stab.Ratio() * 40) << offset;
+    }
+    EXPECT_NEAR(stab.CorrectionPpm(), (stab.Ratio() - 1) * 1e6, 1e-6);
+  }
+}
+
+TEST(SmoothStabilizer, CorrectionStaysWithinOnePercent) {
+  for (double queued : {0.0, 10.0}) {
+    TSmoothStabilizer stab;
+    ASSERT_TRUE(stab.Reset(Rate));
+    TFeeder feeder(stab);
+    feeder.Feed(120, queued);
+    EXPECT_LE(feeder.MaxRatio, 1 + Bound + Step);
+    EXPECT_GE(feeder.MinRatio, 1 - Bound - Step);
+    EXPECT_LE(std::fabs(stab.CorrectionPpm()), Bound * 1e6 + Step * 1e6);
+    EXPECT_NEAR(std::fabs(stab.CorrectionPpm()), Bound * 1e6, Step * 1e6);
+    EXPECT_LE(feeder.MaxFrames, std::ceil(Block * (1 + Bound)) + 1);
+  }
+}
+
+TEST(SmoothStabilizer, HeldAtTheBoundItLetsGoAtOnce) {
+  // A minute at the bound (the queue far too short) must not wind the integral up: once the
+  // queue is at its target the correction falls back within a second instead of running on.
+  TSmoothStabilizer stab;
+  ASSERT_TRUE(stab.Reset(Rate));
+  TFeeder feeder(stab);
+  feeder.Feed(60, 0.0);
+  ASSERT_NEAR(stab.CorrectionPpm(), Bound * 1e6, Step * 1e6);
+  feeder.Feed(1, Target);
+  EXPECT_LT(stab.CorrectionPpm(), 0.2 * Bound * 1e6);
+}
+
+TEST(SmoothStabilizer, ResetForgetsTheLastSession) {
+  TSmoothStabilizer used;
+  ASSERT_TRUE(used.Reset(Rate));
+  TFeeder old(used);
+  // Slightly too much queued for a minute: the integral has built up the whole correction.
+  old.Feed(60, Target + 0.004);
+  ASSERT_LT(used.CorrectionPpm(), -5000);
+
+  ASSERT_TRUE(used.Reset(Rate));
+  EXPECT_EQ(used.CorrectionPpm(), 0);
+  EXPECT_EQ(used.Ratio(), 1);
+  EXPECT_EQ(used.AverageQueue(), 0);
+  TSmoothStabilizer fresh;
+  ASSERT_TRUE(fresh.Reset(Rate));
+  std::vector<int16_t> a, b;
+  TFeeder(used).Feed(3, Target - 0.001, &a);
+  TFeeder(fresh).Feed(3, Target - 0.001, &b);
+  EXPECT_EQ(a, b);
+}
+
+TEST(SmoothStabilizer, WithoutAResamplerTheAudioGoesOnUncorrected) {
+  TSmoothStabilizer stab;  // never reset: no resampler
+  TFeeder feeder(stab);
+  std::vector<int16_t> out;
+  EXPECT_EQ(feeder.Feed(0.1, 0.0, &out), 20 * Block);
+  EXPECT_EQ(std::vector<int16_t>(out.begin(), out.begin() + 2 * Block), feeder.In);
+  EXPECT_EQ(stab.CorrectionPpm(), 0);
+  EXPECT_FALSE(stab.Reset(0));
+  EXPECT_EQ(stab.Process(feeder.In.data(), Block, feeder.Out.data(), 10, 0, Target), 10);
+}
+
+TEST(SmoothStabilizer, NothingIsLostAtTheBound) {
+  // A minute at +1 % gives the input frames times the ratio, less the filter's delay.
+  TSmoothStabilizer stab;
+  ASSERT_TRUE(stab.Reset(Rate));
+  TFeeder feeder(stab);
+  feeder.Feed(0.5, 0.0);  // reach the bound
+  const double ratio = stab.Ratio();
+  const int64_t written = feeder.Feed(60, 0.0);
+  EXPECT_EQ(stab.Ratio(), ratio);
+  EXPECT_NEAR(static_cast<double>(written), std::lround(60.0 * Rate / Block) * Block * ratio, 2);
+}
+
+// The relay on simulated devices whose clocks disagree.
+TEST(SmoothStabilizer, HoldsTheQueueAgainstDrift) {
+  struct TCase {
+    int32_t Rate;
+    double Ppm;
+    int32_t Blocksize;
+  };
+  for (const TCase& k : {TCase{44100, 1000, 0}, TCase{48000, -4000, 3}, TCase{44100, 20, 1},
+                         TCase{48000, 4000, 2}, TCase{44100, -100, 0}}) {
+    TRigCase c;
+    c.Rate = k.Rate;
+    c.OutputPpm = k.Ppm;
+    c.Blocksize = k.Blocksize;
+    c.Seconds = 150;
+    c.SettleSeconds = 60;
+    const TRigResult r = RunRig(c);
+    const double block = 0.005 * (k.Blocksize + 1);
+    SCOPED_TRACE(testing::Message() << k.Rate << " Hz, " << k.Ppm << " ppm, block " << block);
+    EXPECT_LE(r.P999, block + 0.001);
+    EXPECT_LE(std::fabs(r.MeanError), block / 2 + 0.001);
+    EXPECT_EQ(r.Underruns, 0u);
+    EXPECT_EQ(r.Refused, 0u);
+    EXPECT_EQ(r.InputLost, 0u);
+    // The output running fast drains the queue: the audio is stretched by about as much (the
+    // queue may still be settling within its last block).
+    EXPECT_NEAR(r.MeanPpm, k.Ppm, 50 + 0.1 * std::fabs(k.Ppm));
+    EXPECT_LE(r.MaxPpm - r.MinPpm, 3000);
+  }
+}
+
+TEST(SmoothStabilizer, ReachesTheTargetFromFiftyMillisecondsOff) {
+  // At the bound the queue moves 10 ms a second: 43 ms take 4.3 s, and the band test averages
+  // over the last second.
+  for (double offset : {0.05, -0.05}) {
+    TRigCase c;
+    c.Seconds = 20;
+    c.StartOffset = offset;
+    const TRigResult r = RunRig(c);
+    EXPECT_GT(r.BandEntry, 3.5) << offset;  // no faster than the bound allows
+    EXPECT_LE(r.BandEntry, 6) << offset;
+    EXPECT_EQ(r.Underruns, 0u);
+    EXPECT_EQ(r.Refused, 0u);
+  }
+  TRigCase large;
+  large.Blocksize = 3;
+  large.Seconds = 20;
+  for (double offset : {0.05, -0.05}) {
+    large.StartOffset = offset;
+    const TRigResult r = RunRig(large);
+    EXPECT_GT(r.BlockBandEntry, 0) << offset;
+    EXPECT_LE(r.BlockBandEntry, 4) << offset;
+  }
+}
+
+TEST(SmoothStabilizer, ARelayedToneStaysClean) {
+  // A 1 kHz tone through the relay with the output 1000 ppm fast. Fitted over 0.1 s windows, so
+  // the slow pitch movement of the correction is followed; a frame repeated or dropped would
+  // bring a window down to about 28 dB.
+  TRigCase c;
+  c.OutputPpm = 1000;
+  c.Seconds = 60;
+  c.Signal = TSimSignal::Sine(1000, 16000);
+  c.RecordFrom = 30;
+  c.RecordSamples = 2 * static_cast<size_t>(Rate) * 30;
+  const TRigResult r = RunRig(c);
+  ASSERT_GE(r.Played.size(), 2u * Rate * 29);
+  const auto m = MeasureSinadWindowed(r.Played.data(), static_cast<int64_t>(r.Played.size() / 2), 2,
+                                      Rate, 1000, 0.1);
+  ASSERT_TRUE(m);
+  EXPECT_GE(m->Db, 65);
+}
+
+}  // namespace
