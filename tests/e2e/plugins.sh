@@ -13,6 +13,19 @@ sox -q -n -r 44100 -c 2 -b 16 "$TESTENV_DIR/tone1k.wav" synth 5 sine 1000 vol 0.
 (while pacat --device=test_src "$TESTENV_DIR/tone1k.wav" 2>/dev/null; do :; done) &
 tone_pid=$!
 
+# The RMS level of the loudest quarter second of a recording: a short gap in the output on a busy
+# machine lowers the whole recording's level, not this one.
+loudest_db() {
+  local s best=-200 l
+  for s in $(seq 0 0.25 2.5); do
+    l=$(sox -t raw -r 44100 -e signed -b 16 -c 2 "$1" -n trim "$s" 0.25 stats 2>&1 |
+      awk '/^RMS lev dB/ { print $4; exit }')
+    [[ "$l" =~ ^-?[0-9.]+$ ]] || continue
+    best=$(awk -v a="$best" -v b="$l" 'BEGIN { print (b + 0 > a + 0) ? b : a }')
+  done
+  echo "$best"
+}
+
 # Relays with the given plug-ins for a while and sets gain to the gain from input to output, dB.
 relay_gain() {
   local a files="" n=1 p
@@ -45,7 +58,7 @@ INI
   timeout 3 parec --device=relay_out.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/out.raw" || true
   wait "$rec" || true
   [ "$(probe text LabStatus)" = Online ] || fail "status $(probe text LabStatus) with $*"
-  gain=$(awk -v a="$(rms_db "$TESTENV_DIR/out.raw")" -v b="$(rms_db "$TESTENV_DIR/in.raw")" \
+  gain=$(awk -v a="$(loudest_db "$TESTENV_DIR/out.raw")" -v b="$(loudest_db "$TESTENV_DIR/in.raw")" \
     'BEGIN { printf "%.2f", a - b }')
   stop_all
 }
