@@ -62,3 +62,14 @@ int32_t TSmoothStabilizer::Process(const int16_t* in, int32_t inFrames, int16_t*
   int32_t consumed = 0;
   return Resampler.Process(in, inFrames, out, outCapacity, consumed);
 }
+
+int32_t StabGaugeValue(double ppm) {
+  if (!std::isfinite(ppm)) return 0;
+  return static_cast<int32_t>(std::lround(std::clamp(ppm / PpmPerGaugeUnit, -20.0, 20.0)));
+}
+
+std::string StabPpmText(double ppm) {
+  const long long rounded = std::isfinite(ppm) ? std::llround(ppm) : 0;
+  if (rounded == 0) return "Normal";
+  return (rounded > 0 ? "+" : "") + std::to_string(rounded) + " ppm";
+}

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "dsp/Resampler.h"
 
@@ -75,3 +76,11 @@ class TSmoothStabilizer {
   double Integral = 0;
   std::atomic<double> Correction{0};
 };
+
+// The StabLevel gauge in smooth mode: one unit per 50 ppm of correction, so the gauge's -20..20
+// spans -1000..+1000 ppm (the drift of ordinary sound cards is well inside); larger corrections
+// stay at the gauge's end.
+inline constexpr double PpmPerGaugeUnit = 50;
+int32_t StabGaugeValue(double ppm);
+// The correction as the gauge's text: "+123 ppm", "-45 ppm", or "Normal" when it rounds to 0.
+std::string StabPpmText(double ppm);
