@@ -55,9 +55,9 @@ int32_t TSmoothStabilizer::Process(const int16_t* in, int32_t inFrames, int16_t*
       // Far from the target the integral grows only while the excess does: once the
       // proportional part brings the queue back, more integral would only overshoot and leave a
       // wrong drift behind for the gentle near loop to unlearn.
-      const double far = excess > 0 && excess >= LastExcess ? excess : 0;
+      const double growing = excess > 0 && excess >= LastExcess ? excess : 0;
       const double step =
-          Tuning.IntegralGain * nearError + std::copysign(Tuning.FarIntegralGain * far, error);
+          Tuning.IntegralGain * nearError + std::copysign(Tuning.FarIntegralGain * growing, error);
       Integral = std::clamp(Integral + step * dt, -bound, bound);
     }
     LastExcess = excess;
