@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "wave/WaveFormat.h"
@@ -80,5 +81,7 @@ int32_t StabGaugeValue(double ppm) {
 std::string StabPpmText(double ppm) {
   const long long rounded = std::isfinite(ppm) ? std::llround(ppm) : 0;
   if (rounded == 0) return "Normal";
-  return (rounded > 0 ? "+" : "") + std::to_string(rounded) + " ppm";
+  char text[32];
+  std::snprintf(text, sizeof text, "%+lld ppm", rounded);
+  return text;
 }
