@@ -12,6 +12,7 @@ packages=(
   wine wine64 fonts-wine
   xvfb xauth x11-utils imagemagick
   pulseaudio pulseaudio-utils sox
+  gnuplot-nox
   procps python3
   libspeexdsp-dev dpkg-dev
 )

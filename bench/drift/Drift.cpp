@@ -1,6 +1,10 @@
-// Drift benchmark: the real capture, player and stabilizer on simulated devices whose clocks
-// disagree, driven in 10 ms relay passes on a manual clock. Prints one table row per case and
-// can plot the queue of one case.
+// Drift benchmark: the program's own block path with the real capture, player and both
+// stabilizers on simulated devices whose clocks disagree, driven in 10 ms relay passes on a
+// manual clock. The input plays a sine; the benchmark reports how well the queue is held, how
+// long it takes back to the band after a disturbance, and the SINAD of what the output played.
+// Prints one table row per case and writes its series as CSV for the plots.
+
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -8,17 +12,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
+#include <fstream>
 #include <mutex>
+#include <numbers>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "Png.h"
 #include "app/BlockPath.h"
 #include "app/Stabilizer.h"
+#include "dsp/Resampler.h"
+#include "dsp/Sinad.h"
 #include "platform/sim/SimWave.h"
 #include "settings/Setting.h"
 #include "wave/WPlayer.h"
@@ -34,20 +40,32 @@ constexpr int PassesPerSecond = 1000 / PassMs;
 // |error| histogram: 0.01 ms bins up to one second.
 constexpr double BinSeconds = 0.00001;
 constexpr size_t Bins = 100000;
+// The input's sine: 0.9 of full scale, so the 16-bit rounding of input and output leaves room
+// for more than 90 dB.
+constexpr double SineAmplitude = 0.9 * 32767;
+// SINAD: consecutive windows, each fitted with a sine of one fixed frequency.
+constexpr double SinadWindow = 0.1;
 
 struct TCase {
   int32_t Rate = 44100;
   double Ppm = 0;
   int32_t Blocksize = 0;
+  TStabMode Mode = TStabMode::Block;
 };
 
 struct TRunSpec {
   TCase Case;
   double Seconds = 0;
   double SettleSeconds = 0;
-  // Empty: start as the relay does. Otherwise start with the queue this far from the target.
-  std::optional<double> StartOffset;
+  // A disturbance of the queue by this many seconds (positive: silence added to the output,
+  // negative: recorded audio dropped) at DisturbAt seconds after the release.
+  double Disturb = 0;
+  double DisturbAt = 0;
   double TraceSeconds = 0;
+  double SineHz = 1000;
+  // The played audio kept for the SINAD: SinadSeconds from SinadFrom seconds after the release.
+  double SinadFrom = 0;
+  double SinadSeconds = 0;
 };
 
 struct TRunResult {
@@ -58,11 +76,13 @@ struct TRunResult {
   double UnderrunMs = 0;
   uint64_t Refused = 0;
   uint64_t InputLostFrames = 0;
-  double StepsPerMinute = 0;
-  double ReversalsPerMinute = 0;
-  int32_t MinStab = 0;
-  int32_t MaxStab = 0;
-  double BandEntry = -1;     // seconds from the start, -1: never
+  double MinCorrection = 0;  // StabValue (block) or ppm (smooth), once settled
+  double MaxCorrection = 0;
+  double CorrectionSd = 0;     // smooth: the ratio's standard deviation once settled, ppm
+  double BandEntry = -1;       // seconds from the disturbance; -1: never
+  double BlockBandEntry = -1;  // the same for one block plus 1 ms
+  std::optional<double> Sinad;
+  double TrimmedMs = 0;
   std::vector<float> Trace;  // queue in seconds after every pass
 };
 
@@ -70,23 +90,23 @@ struct TDiscardStream : TStreamSink {
   void AddSendData(const int16_t*, int32_t, int32_t) override {}
 };
 
-TSimDeviceSpec Device(const char* name, double ppm) {
-  TSimDeviceSpec d;
-  d.Name = name;
-  d.RatePpm = ppm;
-  return d;
-}
-
 TRunResult Run(const TRunSpec& spec) {
   const TCase& c = spec.Case;
   TManualClock clock;
   TSimWaveApi api(TSimTime::Manual, &clock);
-  api.AddInput(Device("In", 0));
-  api.AddOutput(Device("Out", c.Ppm));
+  api.AddInput(TSimDeviceSpec("In", TSimDeviceSpec::AllFormats, 0));
+  api.AddOutput(TSimDeviceSpec("Out", TSimDeviceSpec::AllFormats, c.Ppm));
+  api.SetSignal(0, TSimSignal::Sine(spec.SineHz, SineAmplitude));
+  const size_t sinadSamples =
+      static_cast<size_t>(spec.SinadSeconds * c.Rate * (1 + std::fabs(c.Ppm) * 1e-6) + 1) * 2;
+  if (sinadSamples > 2) api.RecordOutput(0, sinadSamples);
   TWavePlayer player(api);
   TWaveCapture capture(api);
   TStabilizer stab(clock, player);
-
+  player.UpdateDevices();
+  player.SelectDevice(0);
+  capture.UpdateDevices();
+  capture.SelectDevice(0);
   player.SampleRate = c.Rate;
   player.BufferTime = BufferTime;
   capture.SampleRate = c.Rate;
@@ -102,56 +122,71 @@ TRunResult Run(const TRunSpec& spec) {
   TBlockPath path(clock, capture, player, stab, &stream, nullptr);
   TPathConfig config;
   config.Blocksize = c.Blocksize;
+  config.Stab = c.Mode;
   config.StallLimitMs = 1000 + static_cast<uint64_t>(BufferTime * 1000);
   path.Publish(config);
-  capture.OnData = [&](TWaveCapture*, const int16_t* d, int32_t n) { path.WSCHaveData(d, n); };
+  // A negative disturbance drops this much recorded audio before it reaches the path.
+  double dropLeft = 0;
+  capture.OnData = [&](TWaveCapture*, const int16_t* d, int32_t n) {
+    if (dropLeft > 0) {
+      dropLeft -= player.BytesToSeconds(static_cast<uint32_t>(n));
+      return;
+    }
+    path.WSCHaveData(d, n);
+  };
   player.OnPlayedSource = [&](TWavePlayer*, const int16_t* d, int32_t n) {
     path.WSPHavePlayback(d, n);
   };
   player.OnPlayed = [&](TWavePlayer*, const int16_t* d, int32_t n) { path.WSPHaveData(d, n); };
   capture.ProcessDone();
   path.Begin(nullptr);
+  const bool smooth = path.SessionStab == TStabMode::Smooth;
 
-  // The relay holds the first blocks back until the buffer less 30 ms is recorded. A start below
-  // the target holds back less; a start above pads the queue with silence once released.
-  const double offset = spec.StartOffset.value_or(-0.03);
-  const double holdUntil = BufferTime + std::min(offset, -0.03);
-  const int32_t frameBlock = CaptureBlockSize(c.Rate, 0);
-  const std::vector<int16_t> silence(frameBlock / 2, 0);
+  const int32_t padBlock = CaptureBlockSize(c.Rate, 0);
+  const std::vector<int16_t> silence(static_cast<size_t>(padBlock) / 2, 0);
+  const double blockSeconds = player.BytesToSeconds(capture.BlockSize);
 
   std::vector<uint64_t> histogram(Bins + 1, 0);
-  double errorSum = 0;
+  double errorSum = 0, ppmSum = 0, ppmSquares = 0;
   uint64_t settledPasses = 0;
-  uint64_t steps = 0, reversals = 0;
-  int lastDirection = 0;
-  int32_t lastStab = stab.StabValue.load();
-  r.MinStab = r.MaxStab = lastStab;
+  r.MinCorrection = 1e300;
+  r.MaxCorrection = -1e300;
   double lastUnderrun = 0;
   bool inUnderrun = false;
   std::vector<double> window(PassesPerSecond, 0);
   double windowSum = 0;
+  bool disturbed = spec.Disturb == 0;
+  uint64_t disturbedAt = 0;
 
   const uint64_t passes = static_cast<uint64_t>(spec.Seconds * PassesPerSecond);
-  bool prefill = true;
+  bool released = false;
   uint64_t started = 0;
-  for (uint64_t pass = 0; pass < passes; ++pass) {
+  for (uint64_t pass = 0; pass - started < passes; ++pass) {
     api.Advance(PassMs);
-    if (prefill) {
-      // The case chooses how much the start holds back; the path's own rule is the default.
-      if (player.BytesToSeconds(capture.ReadyBytes()) < holdUntil) continue;
-      prefill = false;
-      path.Prefill = false;
-      started = pass;
-      const double pad = BufferTime + offset - player.BytesToSeconds(capture.ReadyBytes());
-      for (double padded = 0; padded < pad - 1e-9; padded += player.BytesToSeconds(frameBlock))
-        player.AddBuffer(silence.data(), frameBlock);
-      // The output was open and idle while the first blocks were held back: no gap in sound.
-      lastUnderrun = api.OutputStats(0).UnderrunMs;
-    }
     path.RelayPass();
-
+    if (!released) {
+      // The output waits, open and idle, while the first blocks are held back: no gap in sound.
+      lastUnderrun = api.OutputStats(0).UnderrunMs;
+      if (path.Prefill) continue;
+      released = true;
+      started = pass;
+    }
     const uint64_t n = pass - started;
     const double t = static_cast<double>(n) / PassesPerSecond;
+    if (!disturbed && t >= spec.DisturbAt) {
+      disturbed = true;
+      disturbedAt = n;
+      if (spec.Disturb > 0) {
+        for (double padded = 0; padded < spec.Disturb - 1e-9;
+             padded += player.BytesToSeconds(padBlock))
+          player.AddBuffer(silence.data(), padBlock);
+      } else {
+        dropLeft = -spec.Disturb;
+      }
+    }
+    if (sinadSamples > 2 && n == static_cast<uint64_t>(spec.SinadFrom * PassesPerSecond))
+      api.ClearPlayed(0);
+
     const double queue = player.QueuedTime.load();
     const double error = queue - BufferTime;
     if (t < spec.TraceSeconds) r.Trace.push_back(static_cast<float>(queue));
@@ -166,26 +201,16 @@ TRunResult Run(const TRunSpec& spec) {
       inUnderrun = false;
     }
 
-    const int32_t value = stab.StabValue.load();
-    if (value != lastStab) {
-      const int direction = value > lastStab ? 1 : -1;
-      if (t >= spec.SettleSeconds) {
-        steps += static_cast<uint64_t>(std::abs(value - lastStab));
-        if (lastDirection != 0 && direction != lastDirection) ++reversals;
-      }
-      lastDirection = direction;
-      lastStab = value;
-      r.MinStab = std::min(r.MinStab, value);
-      r.MaxStab = std::max(r.MaxStab, value);
-    }
-
     // Entry into the band: the queue averaged over one second, which smooths out the saw-tooth
     // of blocks arriving and finishing, lies within the band.
     windowSum += error - window[n % PassesPerSecond];
     window[n % PassesPerSecond] = error;
-    if (r.BandEntry < 0 && n + 1 >= PassesPerSecond &&
-        std::fabs(windowSum / PassesPerSecond) <= BandSeconds)
-      r.BandEntry = t;
+    if (disturbed && n >= disturbedAt + PassesPerSecond) {
+      const double since = static_cast<double>(n - disturbedAt) / PassesPerSecond;
+      const double average = std::fabs(windowSum / PassesPerSecond);
+      if (r.BandEntry < 0 && average <= BandSeconds) r.BandEntry = since;
+      if (r.BlockBandEntry < 0 && average <= blockSeconds + 0.001) r.BlockBandEntry = since;
+    }
 
     if (t >= spec.SettleSeconds) {
       ++settledPasses;
@@ -193,43 +218,81 @@ TRunResult Run(const TRunSpec& spec) {
       const double a = std::fabs(error);
       r.MaxAbs = std::max(r.MaxAbs, a);
       ++histogram[std::min(Bins, static_cast<size_t>(a / BinSeconds))];
+      const double correction = smooth ? path.CorrectionPpm() : stab.StabValue.load();
+      r.MinCorrection = std::min(r.MinCorrection, correction);
+      r.MaxCorrection = std::max(r.MaxCorrection, correction);
+      ppmSum += correction;
+      ppmSquares += correction * correction;
     }
   }
   r.InputLostFrames = api.InputStats(0).FramesLost;
   r.Refused = path.RefusedBlocks;
+  r.TrimmedMs = 1000.0 * static_cast<double>(path.TrimmedFrames()) / c.Rate;
+  if (sinadSamples > 2) {
+    const std::vector<int16_t> played = api.Played(0);
+    if (const auto m = MeasureSinadWindowed(played.data(), static_cast<int64_t>(played.size() / 2),
+                                            2, c.Rate, spec.SineHz, SinadWindow))
+      r.Sinad = m->Db;
+  }
   capture.Close();
   player.Close();
 
   if (settledPasses > 0) {
-    r.MeanError = errorSum / settledPasses;
-    const uint64_t wanted = static_cast<uint64_t>(std::ceil(settledPasses * 0.999));
+    const auto count = static_cast<double>(settledPasses);
+    r.MeanError = errorSum / count;
+    const double mean = ppmSum / count;
+    r.CorrectionSd = std::sqrt(std::max(0.0, ppmSquares / count - mean * mean));
+    const auto wanted = static_cast<uint64_t>(std::ceil(count * 0.999));
     uint64_t seen = 0;
     for (size_t i = 0; i <= Bins; ++i) {
       seen += histogram[i];
       if (seen >= wanted) {
-        r.P999 = (i + 1) * BinSeconds;
+        r.P999 = static_cast<double>(i + 1) * BinSeconds;
         break;
       }
     }
-    const double minutes = settledPasses / (60.0 * PassesPerSecond);
-    r.StepsPerMinute = steps / minutes;
-    r.ReversalsPerMinute = reversals / minutes;
   }
   return r;
+}
+
+// CPU time the resampler takes per second of 44100 Hz stereo audio, with the ratio moving at
+// every 5 ms block as the control loop may move it.
+double ResamplerCpuMsPerSecond() {
+  constexpr int32_t Rate = 44100;
+  constexpr int32_t Block = Rate / 200;
+  constexpr int Seconds = 120;
+  std::vector<int16_t> in(Block * 2), out(TResampler::OutputCapacity(Block) * 2);
+  for (int32_t i = 0; i < Block; ++i)
+    in[2 * i] = in[2 * i + 1] =
+        static_cast<int16_t>(20000 * std::sin(2 * std::numbers::pi * 1000 * i / Rate));
+  TResampler resampler;
+  if (!resampler.Start(Rate)) return -1;
+  timespec a{}, b{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
+  for (int i = 0; i < Seconds * 200; ++i) {
+    resampler.SetRatio(1 + 0.001 * std::sin(i * 0.01));
+    int32_t consumed = 0;
+    resampler.Process(in.data(), Block, out.data(), static_cast<int32_t>(out.size() / 2), consumed);
+  }
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
+  const double ms = (b.tv_sec - a.tv_sec) * 1e3 + (b.tv_nsec - a.tv_nsec) / 1e6;
+  return ms / Seconds;
 }
 
 struct TOptions {
   std::vector<int32_t> Rates = {44100, 48000};
   std::vector<double> Ppms = {0, 20, -20, 100, -100, 1000, -1000, 4000, -4000};
   std::vector<int32_t> Blocksizes = {0, 2};
+  std::vector<TStabMode> Modes = {TStabMode::Block, TStabMode::Smooth};
   double Hours = 24;
+  std::optional<double> SmoothHours;
   double SettleSeconds = 60;
-  double EntrySeconds = 120;
+  double EntrySeconds = 60;
+  double SinadSeconds = 60;
   int Threads = 2;
-  std::string Plot;
+  std::string CsvDir;
   TCase PlotCase{44100, 1000, 0};
   double PlotMinutes = 10;
-  std::optional<double> PlotStart;
 };
 
 int32_t BlocksizeOf(const std::string& name) {
@@ -238,20 +301,24 @@ int32_t BlocksizeOf(const std::string& name) {
   return -1;
 }
 
-std::vector<std::string> SplitList(const std::string& s) {
+const char* ModeName(TStabMode m) {
+  return m == TStabMode::Smooth ? "smooth" : "block";
+}
+
+std::vector<std::string> SplitList(const std::string& s, char separator = ',') {
   std::vector<std::string> r;
   std::stringstream in(s);
   std::string item;
-  while (std::getline(in, item, ',')) r.push_back(item);
+  while (std::getline(in, item, separator)) r.push_back(item);
   return r;
 }
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: drift [--hours H] [--rates 44100,48000] [--ppm 0,20,-20,...]\n"
-               "             [--blocks Small,Large] [--settle S] [--entry S] [--threads N]\n"
-               "             [--plot FILE.png] [--plot-case RATE:PPM:BLOCK] [--plot-minutes M]\n"
-               "             [--plot-start MS_FROM_TARGET]\n");
+               "usage: drift [--hours H] [--smooth-hours H] [--rates 44100,48000]\n"
+               "             [--ppm 0,20,-20,...] [--blocks Small,Large] [--modes block,smooth]\n"
+               "             [--settle S] [--entry S] [--sinad S] [--threads N]\n"
+               "             [--csv DIR] [--plot-case RATE:PPM:BLOCK] [--plot-minutes M]\n");
 }
 
 bool ParseOptions(int argc, char** argv, TOptions& o) {
@@ -262,6 +329,8 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
       const std::string v = argv[++i];
       if (a == "--hours") {
         o.Hours = std::stod(v);
+      } else if (a == "--smooth-hours") {
+        o.SmoothHours = std::stod(v);
       } else if (a == "--rates") {
         o.Rates.clear();
         for (auto& s : SplitList(v)) o.Rates.push_back(std::stoi(s));
@@ -275,21 +344,26 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
           if (b < 0) return false;
           o.Blocksizes.push_back(b);
         }
+      } else if (a == "--modes") {
+        o.Modes.clear();
+        for (auto& s : SplitList(v)) {
+          if (s != "block" && s != "smooth") return false;
+          o.Modes.push_back(s == "smooth" ? TStabMode::Smooth : TStabMode::Block);
+        }
       } else if (a == "--settle") {
         o.SettleSeconds = std::stod(v);
       } else if (a == "--entry") {
         o.EntrySeconds = std::stod(v);
+      } else if (a == "--sinad") {
+        o.SinadSeconds = std::stod(v);
       } else if (a == "--threads") {
         o.Threads = std::max(1, std::stoi(v));
-      } else if (a == "--plot") {
-        o.Plot = v;
-      } else if (a == "--plot-start") {
-        o.PlotStart = std::stod(v) / 1000;
+      } else if (a == "--csv") {
+        o.CsvDir = v;
       } else if (a == "--plot-minutes") {
         o.PlotMinutes = std::stod(v);
       } else if (a == "--plot-case") {
-        const auto parts =
-            SplitList(std::string(v).replace(v.find(':'), 1, ",").replace(v.rfind(':'), 1, ","));
+        const auto parts = SplitList(v, ':');
         if (parts.size() != 3) return false;
         o.PlotCase = {std::stoi(parts[0]), std::stod(parts[1]), BlocksizeOf(parts[2])};
         if (o.PlotCase.Blocksize < 0) return false;
@@ -300,58 +374,8 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
   } catch (const std::exception&) {
     return false;
   }
-  return o.Hours > 0 && !o.Rates.empty() && !o.Ppms.empty() && !o.Blocksizes.empty();
-}
-
-// Digits of a 3x5 pixel font, row by row, for the axis labels.
-constexpr uint16_t DigitFont[10] = {0x7B6F, 0x2C97, 0x73E7, 0x73CF, 0x5BC9,
-                                    0x79CF, 0x79EF, 0x7249, 0x7BEF, 0x7BCF};
-
-void DrawNumber(TRgbImage& img, int x, int y, int value, uint32_t rgb, int scale = 2) {
-  const std::string s = std::to_string(value);
-  for (char ch : s) {
-    const uint16_t bits = DigitFont[ch - '0'];
-    for (int row = 0; row < 5; ++row)
-      for (int col = 0; col < 3; ++col)
-        if (bits & (1 << (14 - row * 3 - col)))
-          for (int dy = 0; dy < scale; ++dy)
-            for (int dx = 0; dx < scale; ++dx)
-              img.Set(x + col * scale + dx, y + row * scale + dy, rgb);
-    x += 4 * scale;
-  }
-}
-
-// The queue over time: one column per time slice shows its range, the target and the band are
-// drawn across, grid lines every minute and every 20 ms with their values.
-bool Plot(const std::string& path, const std::vector<float>& trace, double minutes) {
-  const int left = 50, right = 20, top = 20, bottom = 40, plotW = 1200, plotH = 400;
-  TRgbImage img(left + plotW + right, top + plotH + bottom, 0xFFFFFF);
-  const double maxMs = 2000 * BufferTime;
-  auto yOf = [&](double ms) {
-    return top + plotH - static_cast<int>(std::lround(ms / maxMs * plotH));
-  };
-  for (int ms = 0; ms <= static_cast<int>(maxMs); ms += 20) {
-    img.HLine(left, left + plotW, yOf(ms), 0xE0E0E0);
-    DrawNumber(img, 8, yOf(ms) - 5, ms, 0x404040);
-  }
-  for (int m = 0; m <= static_cast<int>(minutes); ++m) {
-    const int x = left + static_cast<int>(std::lround(m / minutes * plotW));
-    img.VLine(x, top, top + plotH, 0xE0E0E0);
-    DrawNumber(img, x - 4, top + plotH + 12, m, 0x404040);
-  }
-  img.HLine(left, left + plotW, yOf(1000 * (BufferTime - BandSeconds)), 0x60C060);
-  img.HLine(left, left + plotW, yOf(1000 * (BufferTime + BandSeconds)), 0x60C060);
-  img.HLine(left, left + plotW, yOf(1000 * BufferTime), 0x208020);
-  const size_t total = static_cast<size_t>(minutes * 60 * PassesPerSecond);
-  for (int x = 0; x < plotW; ++x) {
-    const size_t a = total * x / plotW, b = std::min(trace.size(), total * (x + 1) / plotW);
-    if (a >= b) continue;
-    const auto [lo, hi] = std::minmax_element(trace.begin() + a, trace.begin() + b);
-    img.VLine(left + x, yOf(1000 * *lo), yOf(1000 * *hi), 0x2040C0);
-  }
-  img.VLine(left, top, top + plotH, 0x000000);
-  img.HLine(left, left + plotW, top + plotH, 0x000000);
-  return img.SavePng(path);
+  return o.Hours > 0 && !o.Rates.empty() && !o.Ppms.empty() && !o.Blocksizes.empty() &&
+         !o.Modes.empty() && o.SinadSeconds >= 1;
 }
 
 std::string PpmText(double ppm) {
@@ -367,6 +391,23 @@ std::string Seconds(double s) {
   return b;
 }
 
+std::string Db(const std::optional<double>& db) {
+  if (!db) return "-";
+  char b[32];
+  std::snprintf(b, sizeof b, "%.1f", *db);
+  return b;
+}
+
+std::string CorrectionRange(TStabMode mode, const TRunResult& r) {
+  char b[64];
+  if (mode == TStabMode::Smooth)
+    std::snprintf(b, sizeof b, "%+.0f..%+.0f ppm (sd %.1f)", r.MinCorrection, r.MaxCorrection,
+                  r.CorrectionSd);
+  else
+    std::snprintf(b, sizeof b, "%.0f..%.0f", r.MinCorrection, r.MaxCorrection);
+  return b;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -379,55 +420,109 @@ int main(int argc, char** argv) {
   std::vector<TCase> cases;
   for (int32_t rate : o.Rates)
     for (int32_t bs : o.Blocksizes)
-      for (double ppm : o.Ppms) cases.push_back({rate, ppm, bs});
+      for (double ppm : o.Ppms)
+        for (TStabMode mode : o.Modes) cases.push_back({rate, ppm, bs, mode});
 
   struct TRow {
-    TRunResult Long, Above, Below;
+    TRunResult Long, High, Above, Below;
   };
   std::vector<TRow> rows(cases.size());
   std::atomic<size_t> next{0};
   std::mutex printLock;
+  const double settle = o.SettleSeconds;
   auto worker = [&] {
     for (size_t i; (i = next.fetch_add(1)) < cases.size();) {
       const TCase& c = cases[i];
-      rows[i].Long = Run({c, o.Hours * 3600, o.SettleSeconds, std::nullopt, 0});
-      rows[i].Above = Run({c, o.EntrySeconds, o.EntrySeconds, +0.05, 0});
-      rows[i].Below = Run({c, o.EntrySeconds, o.EntrySeconds, -0.05, 0});
+      const double hours = c.Mode == TStabMode::Smooth ? o.SmoothHours.value_or(o.Hours) : o.Hours;
+      // The long run plays 1 kHz and keeps its first settled stretch for the SINAD; a shorter
+      // run does the same at 10 kHz.
+      TRunSpec spec{c, hours * 3600, settle};
+      spec.SineHz = 1000;
+      spec.SinadFrom = settle;
+      spec.SinadSeconds = o.SinadSeconds;
+      rows[i].Long = Run(spec);
+      spec.Seconds = settle + o.SinadSeconds + 1;
+      spec.SineHz = 10000;
+      rows[i].High = Run(spec);
+      // The disturbances come once the start is over (the start trim has decided).
+      TRunSpec entry{c, 10 + o.EntrySeconds, 10 + o.EntrySeconds, +0.05, 10};
+      rows[i].Above = Run(entry);
+      entry.Disturb = -0.05;
+      rows[i].Below = Run(entry);
       std::lock_guard<std::mutex> g(printLock);
-      std::fprintf(stderr, "drift: %d Hz %s ppm %s done\n", c.Rate, PpmText(c.Ppm).c_str(),
-                   BlockSizeNames[c.Blocksize]);
+      std::fprintf(stderr, "drift: %d Hz %s ppm %s %s done\n", c.Rate, PpmText(c.Ppm).c_str(),
+                   BlockSizeNames[c.Blocksize], ModeName(c.Mode));
     }
   };
   std::vector<std::thread> threads;
   for (int t = 0; t < o.Threads; ++t) threads.emplace_back(worker);
-  if (!o.Plot.empty()) {
-    const TRunResult p = Run({o.PlotCase, o.PlotMinutes * 60, 0, o.PlotStart, o.PlotMinutes * 60});
-    if (!Plot(o.Plot, p.Trace, o.PlotMinutes))
-      std::fprintf(stderr, "drift: cannot write %s\n", o.Plot.c_str());
+  std::vector<TRunResult> traces;
+  if (!o.CsvDir.empty()) {
+    for (TStabMode mode : {TStabMode::Block, TStabMode::Smooth}) {
+      TCase c = o.PlotCase;
+      c.Mode = mode;
+      TRunSpec spec{c, o.PlotMinutes * 60, 0};
+      spec.TraceSeconds = o.PlotMinutes * 60;
+      traces.push_back(Run(spec));
+    }
   }
+  const double cpu = ResamplerCpuMsPerSecond();
   for (auto& t : threads) t.join();
 
   std::printf(
-      "Buffer %.0f ms, %.4g simulated hours per case, figures after the first %.0f s; "
-      "band entry within %.0f s.\n\n",
-      BufferTime * 1000, o.Hours, o.SettleSeconds, o.EntrySeconds);
+      "Buffer %.0f ms; %.4g simulated hours per block-mode case, %.4g per smooth-mode case; "
+      "figures after the first %.0f s; SINAD over %.0f s from then, in %.1f s windows; the "
+      "resampler takes %.2f ms of CPU per second of 44100 Hz stereo.\n\n",
+      BufferTime * 1000, o.Hours, o.SmoothHours.value_or(o.Hours), o.SettleSeconds, o.SinadSeconds,
+      SinadWindow, cpu);
   std::printf(
-      "| rate | output drift (ppm) | block | mean error (ms) | 99.9 %% abs error (ms) | max abs "
-      "error (ms) | underruns | refused | input lost (frames) | StabValue range | steps/min | "
-      "reversals/min | entry from +50 ms (s) | entry from -50 ms (s) |\n");
-  std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+      "| rate | output drift (ppm) | block | mode | mean error (ms) | 99.9 %% abs error (ms) | "
+      "max abs error (ms) | underruns | refused | input lost (frames) | correction range | "
+      "entry from +50 ms (s) | entry from -50 ms (s) | SINAD 1 kHz (dB) | SINAD 10 kHz (dB) |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
   for (size_t i = 0; i < cases.size(); ++i) {
     const TCase& c = cases[i];
     const TRunResult& r = rows[i].Long;
     std::printf(
-        "| %d | %s | %s | %+.2f | %.2f | %.2f | %llu (%.0f ms) | %llu | %llu | %d..%d | %.2f | "
-        "%.2f | %s | %s |\n",
-        c.Rate, PpmText(c.Ppm).c_str(), BlockSizeNames[c.Blocksize], r.MeanError * 1000,
-        r.P999 * 1000, r.MaxAbs * 1000, static_cast<unsigned long long>(r.Underruns), r.UnderrunMs,
+        "| %d | %s | %s | %s | %+.2f | %.2f | %.2f | %llu (%.0f ms) | %llu | %llu | %s | "
+        "%s | %s | %s | %s |\n",
+        c.Rate, PpmText(c.Ppm).c_str(), BlockSizeNames[c.Blocksize], ModeName(c.Mode),
+        r.MeanError * 1000, r.P999 * 1000, r.MaxAbs * 1000,
+        static_cast<unsigned long long>(r.Underruns), r.UnderrunMs,
         static_cast<unsigned long long>(r.Refused),
-        static_cast<unsigned long long>(r.InputLostFrames), r.MinStab, r.MaxStab, r.StepsPerMinute,
-        r.ReversalsPerMinute, Seconds(rows[i].Above.BandEntry).c_str(),
-        Seconds(rows[i].Below.BandEntry).c_str());
+        static_cast<unsigned long long>(r.InputLostFrames), CorrectionRange(c.Mode, r).c_str(),
+        Seconds(rows[i].Above.BandEntry).c_str(), Seconds(rows[i].Below.BandEntry).c_str(),
+        Db(r.Sinad).c_str(), Db(rows[i].High.Sinad).c_str());
+  }
+
+  if (!o.CsvDir.empty()) {
+    std::ofstream table(o.CsvDir + "/drift-cases.csv");
+    table << "rate,ppm,block,mode,mean_error_ms,p999_ms,max_abs_ms,underruns,refused,input_lost,"
+             "correction_min,correction_max,correction_sd,entry_above_s,entry_below_s,"
+             "block_entry_above_s,block_entry_below_s,sinad_1k_db,sinad_10k_db,trimmed_ms\n";
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const TCase& c = cases[i];
+      const TRunResult& r = rows[i].Long;
+      table << c.Rate << ',' << c.Ppm << ',' << BlockSizeNames[c.Blocksize] << ','
+            << ModeName(c.Mode) << ',' << r.MeanError * 1000 << ',' << r.P999 * 1000 << ','
+            << r.MaxAbs * 1000 << ',' << r.Underruns << ',' << r.Refused << ',' << r.InputLostFrames
+            << ',' << r.MinCorrection << ',' << r.MaxCorrection << ',' << r.CorrectionSd << ','
+            << rows[i].Above.BandEntry << ',' << rows[i].Below.BandEntry << ','
+            << rows[i].Above.BlockBandEntry << ',' << rows[i].Below.BlockBandEntry << ','
+            << (r.Sinad ? *r.Sinad : std::nan("")) << ','
+            << (rows[i].High.Sinad ? *rows[i].High.Sinad : std::nan("")) << ',' << r.TrimmedMs
+            << '\n';
+    }
+    std::ofstream trace(o.CsvDir + "/drift-queue.csv");
+    trace << "time_s,block_ms,smooth_ms\n";
+    const size_t n = std::min(traces[0].Trace.size(), traces[1].Trace.size());
+    for (size_t i = 0; i < n; ++i)
+      trace << static_cast<double>(i) / PassesPerSecond << ',' << traces[0].Trace[i] * 1000 << ','
+            << traces[1].Trace[i] * 1000 << '\n';
+    if (!table || !trace) {
+      std::fprintf(stderr, "drift: cannot write the CSV files in %s\n", o.CsvDir.c_str());
+      return 2;
+    }
   }
   return 0;
 }

@@ -1,5 +1,8 @@
 #include "app/BlockPath.h"
 
+#include <algorithm>
+#include <cstddef>
+
 TBlockPath::TBlockPath(TClock& clock, TWaveCapture& capture, TWavePlayer& player, TStabilizer& stab,
                        TStreamSink* stream, TPlugInHost* plugins)
     : Clock(clock),
@@ -13,9 +16,19 @@ void TBlockPath::Begin(TSilence* silence) {
   Silence = silence;
   Current = Config.Read();
   // The largest block any Blocksize gives at this rate, four times over: room for the
-  // stabilizer's correction and for plug-ins that write twice the frames they are given.
+  // stabilizer's correction (the smooth one writes at most TSmoothStabilizer::OutputCapacity
+  // frames, under 1.02 times the block) and for plug-ins that write twice the frames they are
+  // given.
   const int32_t largest = CaptureBlockSize(Capture.SampleRate, 3);
+  static_assert(2 * TSmoothStabilizer::OutputCapacity(1 << 20) <= 4 * (1 << 20));
   Work.Reserve(4 * largest);
+  Mode = Current.Stab;
+  // Without its filter the smooth stabilizer would pass blocks uncorrected: the block one holds
+  // the queue instead.
+  if (Mode == TStabMode::Smooth && !SmoothStab.Reset(Capture.SampleRate)) Mode = TStabMode::Block;
+  SessionStab = Mode;
+  Trim.Reset();
+  Trimmed = 0;
   Player.Reserve(Capture.BlockSize.load());
   const uint64_t now = Clock.TickCount64();
   LastInputTick = now;
@@ -75,13 +88,38 @@ void TBlockPath::Send(TSendTap tap, const int16_t* data, int32_t size, int32_t r
   if (Current.Send == tap && Stream) Stream->AddSendData(data, size, rate);
 }
 
+double TBlockPath::WaitingSeconds() {
+  Player.UpdateQueued();
+  return Player.QueuedTime + Player.BytesToSeconds(Capture.ReadyBytes());
+}
+
 void TBlockPath::WSCHaveData(const int16_t* data, int32_t size) {
   LastInputTick = Clock.TickCount64();
   InputFlowing = true;
   if (Silence) Silence->Feed(data, size, Player.SampleRate);
   Send(TSendTap::Recorded, data, size, Capture.SampleRate);
+  const int32_t rate = Capture.SampleRate;
+  const int32_t frames = std::max(size, 0) / FrameBytes;
+  const double waiting = WaitingSeconds();
+  // Audio that piled up before the output began is left out once, from the start of the
+  // coming blocks, while the fade-in is still low.
+  const int32_t cut = Trim.Take(frames, waiting, Player.BufferTime, rate, OutputFlowing);
+  if (cut > 0) {
+    Trimmed.fetch_add(cut, std::memory_order_relaxed);
+    if (cut >= frames) return;
+    data += static_cast<ptrdiff_t>(cut) * 2;
+    size -= cut * FrameBytes;
+  }
   Work.Load(data, size);
-  Stab.StabilyzerTick(Work, Current.Blocksize);
+  if (Mode == TStabMode::Smooth) {
+    const int32_t in = Work.Size / FrameBytes;
+    const int32_t n =
+        SmoothStab.Process(Work.Data(), in, Work.Spare(), TSmoothStabilizer::OutputCapacity(in),
+                           waiting - Trim.PendingSeconds(rate), Player.BufferTime);
+    Work.TakeSpare(n * FrameBytes);
+  } else {
+    Stab.StabilyzerTick(Work, Current.Blocksize);
+  }
   if (Plugins) {
     Plugins->ProcessPlugins(Work.Data(), Work.Size, Capture.SampleRate);
   } else {

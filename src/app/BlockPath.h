@@ -19,7 +19,9 @@
 #include <cstdint>
 
 #include "app/Relay.h"
+#include "app/SmoothStabilizer.h"
 #include "app/Stabilizer.h"
+#include "app/StartTrim.h"
 #include "app/WorkBlock.h"
 #include "dsp/FSilence.h"
 #include "dsp/OVPlugIns.h"
@@ -36,10 +38,18 @@ enum class TSendTap : int32_t {
   WhatUHear = 3,     // a played block as it was played, after the volume
 };
 
+// How the output queue is held at its target (setting StabMode).
+enum class TStabMode : int32_t {
+  Block = 0,   // whole frames repeated or left out (TStabilizer)
+  Smooth = 1,  // every block resampled by a ratio a control loop steers (TSmoothStabilizer)
+};
+
 // What the relay thread needs to know of the settings; published whole by the main thread.
 struct TPathConfig {
   TSendTap Send = TSendTap::Recorded;
   int32_t Blocksize = 0;  // 0..3
+  // Read when a session begins: a change takes effect at the next session.
+  TStabMode Stab = TStabMode::Block;
   // How long neither a recorded nor a played block may come back before a device counts as
   // stopped.
   uint64_t StallLimitMs = 1000;
@@ -58,7 +68,8 @@ class TBlockPath {
   // on (errors of the devices' start included).
   void SetSession(uint32_t session) { Session_ = session; }
   // Main thread, with both devices open and before the relay thread starts: sizes the buffers,
-  // resets the stall watch and the prefill.
+  // resets the stall watch and the prefill, the start trim and, in smooth mode, the smooth
+  // stabilizer (which allocates its filter here).
   void Begin(TSilence* silence);
 
   // Relay thread: one pass. Holds the first recorded blocks back until about a buffer's worth is
@@ -87,12 +98,21 @@ class TBlockPath {
   std::atomic<uint64_t> RefusedBlocks{0};
   // The first recorded blocks are still held back.
   std::atomic<bool> Prefill{true};
+  // The stabilizer the session runs with, set by Begin; read by the display.
+  std::atomic<TStabMode> SessionStab{TStabMode::Block};
 
   uint32_t Session() const { return Session_; }
+  // The smooth stabilizer's correction in ppm (display; 0 in block mode).
+  double CorrectionPpm() const { return SmoothStab.CorrectionPpm(); }
+  // Frames the start trim left out in this session (relay thread's count, read when it ends).
+  int64_t TrimmedFrames() const { return Trimmed.load(std::memory_order_relaxed); }
 
  private:
   void CheckStalls(uint64_t now);
   void Send(TSendTap tap, const int16_t* data, int32_t size, int32_t rate);
+  // The audio waiting for the output before a new recorded block: the player's queue plus the
+  // recorded blocks not yet collected, seconds.
+  double WaitingSeconds();
 
   TClock& Clock;
   TWaveCapture& Capture;
@@ -106,6 +126,10 @@ class TBlockPath {
   uint32_t Session_ = 0;
   TSilence* Silence = nullptr;
   TPathConfig Current;
+  TStabMode Mode = TStabMode::Block;
+  TSmoothStabilizer SmoothStab;
+  TStartTrim Trim;
+  std::atomic<int64_t> Trimmed{0};
   TWorkBlock Work;
   uint64_t LastInputTick = 0;
   uint64_t LastOutputTick = 0;

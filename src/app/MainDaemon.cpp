@@ -329,11 +329,17 @@ void TOV_Kestrune::ShowLevel() {
     Leds.ShowLed(0, ImgSrc.Canvas(), Capture.LevelLeft(), Capture.LevelRight());
   else
     Leds.ShowLed(0, ImgSrc.Canvas(), SilentLevel, SilentLevel);
-  const int32_t stab = Stab.StabValue;
-  StabLevel.SetValue(stab);
-  StabLevel.SetText(stab < 0   ? "Decrease: " + std::to_string(stab)
-                    : stab > 0 ? "Increase: " + std::to_string(stab)
-                               : "Normal");
+  if (Path.SessionStab == TStabMode::Smooth) {
+    const double ppm = Path.CorrectionPpm();
+    StabLevel.SetValue(StabGaugeValue(ppm));
+    StabLevel.SetText(StabPpmText(ppm));
+  } else {
+    const int32_t stab = Stab.StabValue;
+    StabLevel.SetValue(stab);
+    StabLevel.SetText(stab < 0   ? "Decrease: " + std::to_string(stab)
+                      : stab > 0 ? "Increase: " + std::to_string(stab)
+                                 : "Normal");
+  }
   SendQueue.SendMemory();
   Session.SilenceStep();
 }

@@ -68,6 +68,7 @@ void TRelaySession::PublishPathConfig() {
   TPathConfig config;
   config.Send = static_cast<TSendTap>(std::clamp(P.Setting.Send, 0, 3));
   config.Blocksize = std::clamp(P.Setting.Blocksize, 0, 3);
+  config.Stab = P.Setting.StabMode == 1 ? TStabMode::Smooth : TStabMode::Block;
   config.StallLimitMs = StallLimitMs();
   P.Path.Publish(config);
 }

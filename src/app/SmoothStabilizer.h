@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "dsp/Resampler.h"
 
@@ -13,19 +14,24 @@ struct TSmoothTuning {
   double BlockOffset = 0.25;
   // Time constants of the averaged queue, seconds of audio: a short one for large errors, a long
   // one that evens out the block-sized flicker of the measured queue near the target.
-  double AverageSeconds = 0.1;
-  double NearAverageSeconds = 4.0;
+  double AverageSeconds = 0.5;
+  double NearAverageSeconds = 10.0;
   // Errors within FarBandBlocks blocks plus FarBandMargin seconds of the target count as near:
   // the measured queue moves in whole blocks, so nothing smaller is certain to be real.
   double FarBandBlocks = 1.0;
   double FarBandMargin = 0.002;
   // Near the target: proportional (1/s) and integral (1/s^2) gains on the long average,
-  // gentle so the flicker moves the ratio by little.
-  double NearGain = 0.1;
-  double IntegralGain = 0.01;
+  // gentle so the flicker moves the ratio by little: each change of ratio bends the pitch,
+  // which is what a clean tone shows first.
+  double NearGain = 0.01;
+  double IntegralGain = 0.0001;
+  // Near the target the ratio moves only when the loop asks for more than this many of the
+  // resampler's steps away from the ratio in use: every change of ratio bends the pitch a
+  // little, and a loop that dithers between neighbouring steps would do so all the time.
+  double StepHold = 0.75;
   // Beyond the near band, on the excess: proportional gain (1/s), large enough to run at the
   // bound until the queue is close, and an integral gain (1/s^2) that finds a large drift fast.
-  double FarGain = 4.0;
+  double FarGain = 2.0;
   double FarIntegralGain = 0.5;
 };
 
@@ -73,5 +79,14 @@ class TSmoothStabilizer {
   double Average = 0;
   double NearAverage = 0;
   double Integral = 0;
+  double LastExcess = 0;
   std::atomic<double> Correction{0};
 };
+
+// The StabLevel gauge in smooth mode: one unit per 50 ppm of correction, so the gauge's -20..20
+// spans -1000..+1000 ppm (the drift of ordinary sound cards is well inside); larger corrections
+// stay at the gauge's end.
+inline constexpr double PpmPerGaugeUnit = 50;
+int32_t StabGaugeValue(double ppm);
+// The correction as the gauge's text: "+123 ppm", "-45 ppm", or "Normal" when it rounds to 0.
+std::string StabPpmText(double ppm);

@@ -64,9 +64,9 @@ void TFrSettings::Layout() {
 
   PanOutput.SetBounds(8, 208, 320, 180);
   PanOutput.SetCaption("Output");
-  for (TControl* c :
-       std::initializer_list<TControl*>{&BSDestination, &SliderBuffer, &LBBuffer, &sVolume,
-                                        &LVolume, &LFadeOut, &EFadeOut, &LFadeIn, &EFadeIn})
+  for (TControl* c : std::initializer_list<TControl*>{&BSDestination, &SliderBuffer, &LBBuffer,
+                                                      &sVolume, &LVolume, &LFadeOut, &EFadeOut,
+                                                      &LFadeIn, &EFadeIn, &RGStab})
     c->Parent = &PanOutput;
   BSDestination.SetBounds(10, 20, 300, 22);
   SliderBuffer.SetBounds(10, 50, 230, 26);
@@ -83,6 +83,10 @@ void TFrSettings::Layout() {
   LFadeIn.SetBounds(10, 149, 120, 16);
   LFadeIn.SetCaption("Fade in (sec)");
   EFadeIn.SetBounds(135, 146, 70, 22);
+  RGStab.SetBounds(212, 112, 98, 62);
+  RGStab.SetCaption("Stabilizer");
+  RGStab.SetHint("How the buffer is held: whole frames repeated or left out, or smooth resampling");
+  RGStab.SetItems({"Whole frames", "Smooth"});
 
   PanInput.SetBounds(8, 394, 320, 212);
   PanInput.SetCaption("Input");
@@ -147,13 +151,13 @@ void TFrSettings::Wire() {
 
 std::vector<TControl*> TFrSettings::FormControls() {
   // In the order of the keyboard's Tab: the left column top down, then the plug-ins.
-  return {&PanMain,     &PanOutput,    &PanInput,     &CBSourceMode, &EPID,          &CBAutoPlay,
-          &CBAutoStart, &cbTray,       &RGBlkSize,    &RGSend,       &BSDestination, &SliderBuffer,
-          &LBBuffer,    &sVolume,      &LVolume,      &LFadeOut,     &EFadeOut,      &LFadeIn,
-          &EFadeIn,     &BSSource,     &LFreq,        &CBFreq,       &LSilenceLevel, &SSilence,
-          &LSilence,    &LSilenceTime, &ESilenceTime, &LRestoreTime, &ERestoreTime,  &LCardWait,
-          &ECardWait,   &SBSave,       &LPlugins,     &DEPlugins,    &LAvailable,    &LBPlugin,
-          &SBFilterAdd, &SBFilterDel,  &LInUse,       &LBUsePlugin};
+  return {&PanMain,     &PanOutput,   &PanInput,     &CBSourceMode, &EPID,          &CBAutoPlay,
+          &CBAutoStart, &cbTray,      &RGBlkSize,    &RGSend,       &BSDestination, &SliderBuffer,
+          &LBBuffer,    &sVolume,     &LVolume,      &LFadeOut,     &EFadeOut,      &LFadeIn,
+          &EFadeIn,     &RGStab,      &BSSource,     &LFreq,        &CBFreq,        &LSilenceLevel,
+          &SSilence,    &LSilence,    &LSilenceTime, &ESilenceTime, &LRestoreTime,  &ERestoreTime,
+          &LCardWait,   &ECardWait,   &SBSave,       &LPlugins,     &DEPlugins,     &LAvailable,
+          &LBPlugin,    &SBFilterAdd, &SBFilterDel,  &LInUse,       &LBUsePlugin};
 }
 
 void TFrSettings::FormCreate() {
@@ -185,6 +189,7 @@ void TFrSettings::Fill_Setting() {
   CBFreq.SetItems(rates);
   CBFreq.SetItemIndex(setting.Freq);
   RGSend.SetItemIndex(setting.Send);
+  RGStab.SetItemIndex(setting.StabMode == 1 ? 1 : 0);
   SSilence.SetValue(setting.Silence);
   SSilenceChange();
   ESilenceTime.SetValue(setting.SilenceTime);
@@ -321,6 +326,7 @@ bool TFrSettings::Store_Setting() {
   setting.FadeOut = EFadeOut.Value();
   setting.FadeIn = EFadeIn.Value();
   setting.Send = RGSend.ItemIndex();
+  setting.StabMode = RGStab.ItemIndex() == 1 ? 1 : 0;
   SetAutostart(S.RunKeys, S.ExePath, CBAutoStart.Checked());
   setting.PluginFiles = LBUsePlugin.Items();
   return true;

@@ -128,6 +128,8 @@ class TFrSettings : public TFormHandler {
   TSpinEdit EFadeOut{"EFadeOut", 0, 10, 1, 1};
   TLabel LFadeIn{TControlKind::Label, "LFadeIn"};
   TSpinEdit EFadeIn{"EFadeIn", 0, 10, 1, 1};
+  // StabMode: 0 whole frames, 1 smooth; the next session runs with it.
+  TRadioGroup RGStab{"RGStab"};
   // Group "Input".
   TPanel PanInput{TControlKind::Panel, "PanInput"};
   TComboBox BSSource{"BSSource"};

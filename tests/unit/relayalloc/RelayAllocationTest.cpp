@@ -157,3 +157,29 @@ TEST_F(RelayAllocationTest, ARunningSessionAllocatesNothingOnTheRelayThread) {
     Form.reset();
   }
 }
+
+TEST_F(RelayAllocationTest, TheSmoothStabilizerAllocatesNothingOnTheRelayThreadEither) {
+  // Counted from the session's first pass: the start trim and the filter's first blocks too.
+  Sim.AddOutput(TSimDeviceSpec("Fast Speakers", TSimDeviceSpec::AllFormats, 3000));
+  Ini.Set("Destination", "Fast Speakers");
+  Ini.Set("Auto", "1");
+  Ini.Set("Send", "1");
+  Ini.Set("StabMode", "1");
+  Form = std::make_unique<TOV_Kestrune>(Counted);
+  App.Attach(Form->TimerWork);
+  App.Attach(Form->FaderTick);
+  Form->FormCreate();
+  Allocations = 0;
+  const uint64_t before = Sink.Bytes;
+  for (int i = 0; i < 6; ++i) {
+    Form->sVolume.SetValue(100 + 10 * i);
+    CountedRun(5000);
+  }
+  EXPECT_EQ(Allocations.load(), 0u);
+  EXPECT_EQ(Form->LabStatus.Caption(), "Online");
+  EXPECT_EQ(Form->Path.SessionStab.load(), TStabMode::Smooth);
+  EXPECT_GT(Sink.Bytes - before, 4000000u) << "audio went through the taps";
+  EXPECT_GT(Form->Path.CorrectionPpm(), 1000) << "the smooth stabilizer was correcting";
+  Form->FormClose();
+  Form.reset();
+}

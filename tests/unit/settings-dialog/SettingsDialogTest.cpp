@@ -459,3 +459,22 @@ TEST_F(SettingsDialog, SaveWritesTheFileAndTheAutostartEntryOrReportsTheFile) {
 }
 
 }  // namespace
+
+TEST_F(SettingsDialog, TheStabilizerChoiceShowsAndStoresTheMode) {
+  // Without the key the program holds the buffer with whole frames, as it always did.
+  Open();
+  EXPECT_EQ(Dialog->RGStab.Items(), (std::vector<std::string>{"Whole frames", "Smooth"}));
+  EXPECT_EQ(Dialog->RGStab.ItemIndex(), 0);
+  Dialog->RGStab.SetItemIndex(1);
+  Save();
+  EXPECT_EQ(Setting.StabMode, 1);
+  EXPECT_EQ(Ini.Get("Setting", "StabMode"), "1");
+
+  File.Set("Setting", "StabMode", "1");
+  Open();
+  EXPECT_EQ(Dialog->RGStab.ItemIndex(), 1);
+  Dialog->RGStab.SetItemIndex(0);
+  Save();
+  EXPECT_EQ(Setting.StabMode, 0);
+  EXPECT_EQ(Ini.Get("Setting", "StabMode"), "0");
+}
