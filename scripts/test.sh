@@ -58,7 +58,9 @@ run_gtest() {
   echo "== $name"
   timeout 600 "$@" --gtest_output="xml:$target" >"$results/$name.log" 2>&1
   local rc=$?
-  grep -E '^\[  (FAILED|SKIPPED) |^\[  PASSED|: Failure$|^.*Error: ' "$results/$name.log" | head -40
+  grep -E '^\[  (FAILED|SKIPPED) |^\[  PASSED|^.*Error: ' "$results/$name.log" | head -40
+  # What a failed check said, so a run elsewhere can be read without its logs.
+  grep -E -A8 ': Failure$' "$results/$name.log" | head -60
   count_xml "$name" "$xml"
   [ $rc -eq 0 ] || grep -q '<testsuites' "$xml" 2>/dev/null || tail -20 "$results/$name.log"
 }
