@@ -21,6 +21,8 @@ void TBlockPath::Begin(TSilence* silence) {
   LastInputTick = now;
   LastOutputTick = now;
   LastReadyBytes = 0;
+  InputStarted = false;
+  OutputStarted = false;
   StallReported = false;
   InputFlowing = false;
   OutputFlowing = false;
@@ -35,6 +37,7 @@ void TBlockPath::RelayPass() {
     if (ready > LastReadyBytes) {
       LastReadyBytes = ready;
       LastInputTick = now;
+      InputStarted = true;
     }
     if (Player.BytesToSeconds(ready) + 0.03 < Player.BufferTime) {
       CheckStalls(now);
@@ -54,14 +57,23 @@ void TBlockPath::CheckStalls(uint64_t now) {
   if (Player.QueuedTime <= 0) LastOutputTick = now;
   // The handlers may have stamped a tick later than the pass's own reading.
   const auto silentFor = [now](uint64_t last) { return now > last ? now - last : 0; };
-  if (silentFor(LastInputTick) > Current.StallLimitMs ||
-      silentFor(LastOutputTick) > Current.StallLimitMs) {
+  const bool input =
+      silentFor(LastInputTick) > (InputStarted ? Current.StallLimitMs : Current.FirstInputLimitMs);
+  const bool output = silentFor(LastOutputTick) >
+                      (OutputStarted ? Current.StallLimitMs : Current.FirstOutputLimitMs);
+  if (input || output) {
     StallReported = true;
+    uint32_t devices = 0;
+    if (input) devices |= InputStarted ? FaultInput : FaultInput | FaultInputFirst;
+    if (output) devices |= OutputStarted ? FaultOutput : FaultOutput | FaultOutputFirst;
+    FaultDevices.fetch_or(devices);
     PendingError = (uint64_t{Session_} << 1) | 1;
   }
 }
 
-void TBlockPath::ReportError() {
+void TBlockPath::ReportError(uint32_t device, int32_t code) {
+  FaultDevices.fetch_or(device);
+  FaultCode = code;
   // Several errors before the main thread looks fold into one; a stall already noted stays one.
   uint64_t expected = 0;
   PendingError.compare_exchange_strong(expected, uint64_t{Session_} << 1);
@@ -77,6 +89,7 @@ void TBlockPath::Send(TSendTap tap, const int16_t* data, int32_t size, int32_t r
 
 void TBlockPath::WSCHaveData(const int16_t* data, int32_t size) {
   LastInputTick = Clock.TickCount64();
+  InputStarted = true;
   InputFlowing = true;
   if (Silence) Silence->Feed(data, size, Player.SampleRate);
   Send(TSendTap::Recorded, data, size, Capture.SampleRate);
@@ -99,6 +112,7 @@ void TBlockPath::WSPHavePlayback(const int16_t* data, int32_t size) {
 
 void TBlockPath::WSPHaveData(const int16_t* data, int32_t size) {
   LastOutputTick = Clock.TickCount64();
+  OutputStarted = true;
   OutputFlowing = true;
   Send(TSendTap::WhatUHear, data, size, Player.SampleRate);
 }

@@ -65,11 +65,17 @@ std::string TRelaySession::RateText() const {
 }
 
 void TRelaySession::PublishPathConfig() {
+  P.Path.Publish(PathConfig());
+}
+
+TPathConfig TRelaySession::PathConfig() const {
   TPathConfig config;
   config.Send = static_cast<TSendTap>(std::clamp(P.Setting.Send, 0, 3));
   config.Blocksize = std::clamp(P.Setting.Blocksize, 0, 3);
   config.StallLimitMs = StallLimitMs();
-  P.Path.Publish(config);
+  config.FirstInputLimitMs = config.StallLimitMs;
+  config.FirstOutputLimitMs = config.StallLimitMs;
+  return config;
 }
 
 uint64_t TRelaySession::StallLimitMs() const {
@@ -249,6 +255,7 @@ void TRelaySession::FinishAndStop(double value) {
 
 void TRelaySession::WaveError(bool stalled) {
   if (State_ == TSessionState::Stopped) return;
+  P.Host.SessionFault(Number, stalled, State_ != TSessionState::FadingOut);
   // Whatever fade ran belongs to the session that failed.
   P.Fader.Cancel();
   if (State_ == TSessionState::FadingOut) {

@@ -42,6 +42,9 @@ class TSessionHost {
   virtual void SetInsideVolume(int32_t value) = 0;
   // The display timer becomes the 200 ms device poll (true) or the 10 ms display tick again.
   virtual void PollingChanged(bool polling) = 0;
+  // A device of the session failed or stalled (stalled), before the session acts on it: it
+  // starts again (restart), or, when the fault met a stop's fade-out, stops at once.
+  virtual void SessionFault(uint32_t session, bool stalled, bool restart) = 0;
   // A device error restarted the session: the meters go back to their first style.
   virtual void DevicesRestarted() = 0;
 };
@@ -105,6 +108,8 @@ class TRelaySession {
   void SilenceStep();
   // Hands the settings the relay thread reads to the block path.
   void PublishPathConfig();
+  // What PublishPathConfig hands over.
+  TPathConfig PathConfig() const;
   // How long neither a recorded nor a played block may come back before the devices count as
   // stopped: one second plus the buffer.
   uint64_t StallLimitMs() const;

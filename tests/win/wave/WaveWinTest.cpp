@@ -233,3 +233,51 @@ TEST(WinmmWave, AnUnpluggedSinkStopsTheDeviceSilentlyAndReopensOnceBack) {
   EXPECT_EQ(loop.PeakFrom(44100 / 2), 8000);
   say("done");
 }
+
+// How long a freshly opened device takes to deliver its first block under this system's sound
+// stack: the figure the first-block stall limits are chosen from. Run by hand with
+// KESTRUNE_FIRST_BLOCK_CYCLES=<n> (and optionally KESTRUNE_FIRST_BLOCK_INPUT, _OUTPUT for the
+// device names); prints one "measured:" line per cycle.
+TEST(WinmmWave, FirstBlockOfAFreshlyOpenedDevice) {
+  const char* cyclesText = std::getenv("KESTRUNE_FIRST_BLOCK_CYCLES");
+  if (!cyclesText) GTEST_SKIP() << "run by hand with KESTRUNE_FIRST_BLOCK_CYCLES";
+  const char* inputName = std::getenv("KESTRUNE_FIRST_BLOCK_INPUT");
+  const char* outputName = std::getenv("KESTRUNE_FIRST_BLOCK_OUTPUT");
+  const int cycles = std::atoi(cyclesText);
+  TTone tone(1000, 8000);
+  for (int cycle = 0; cycle < cycles; ++cycle) {
+    TLoopback loop;
+    std::string why;
+    const uint64_t opening = GetTickCount64();
+    ASSERT_TRUE(loop.Open(outputName ? outputName : "RelayOut",
+                          inputName ? inputName : "Monitor of TestSource", why))
+        << why;
+    const uint64_t opened = GetTickCount64();
+    int64_t firstIn = -1;
+    int64_t firstOut = -1;
+    bool played = false;
+    loop.Player.OnPlayed = [&](TWavePlayer*, const int16_t*, int32_t) { played = true; };
+    // The relay's prefill: a buffer's worth goes to the player at once, then one block a pass.
+    uint64_t firstWrite = 0;
+    for (int t = 0; t < 500 && (firstIn < 0 || firstOut < 0); ++t) {
+      if (firstWrite == 0 || loop.Player.QueuedTime < loop.Player.BufferTime) {
+        const auto block = tone.Next(441);
+        loop.Player.AddBuffer(block.data(), 441 * 4);
+        if (firstWrite == 0) firstWrite = GetTickCount64();
+      }
+      Sleep(5);
+      loop.Capture.ProcessDone();
+      loop.Player.ProcessDone();
+      const uint64_t now = GetTickCount64();
+      if (firstIn < 0 && !loop.Left.empty()) firstIn = static_cast<int64_t>(now - opened);
+      if (firstOut < 0 && played) firstOut = static_cast<int64_t>(now - firstWrite);
+    }
+    std::printf(
+        "measured: cycle %d open %llu ms, first input block %lld ms after open, first "
+        "played block %lld ms after the first write, errors %zu\n",
+        cycle, static_cast<unsigned long long>(opened - opening), static_cast<long long>(firstIn),
+        static_cast<long long>(firstOut), loop.Errors.size());
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(50 + (cycle * 97) % 300));
+  }
+}
