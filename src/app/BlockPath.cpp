@@ -18,11 +18,14 @@ void TBlockPath::Begin(TSilence* silence) {
   Work.Reserve(4 * largest);
   Player.Reserve(Capture.BlockSize.load());
   const uint64_t now = Clock.TickCount64();
+  BeginTick = now;
   LastInputTick = now;
   LastOutputTick = now;
   LastReadyBytes = 0;
   InputStarted = false;
   OutputStarted = false;
+  InputStartMs = -1;
+  OutputStartMs = -1;
   StallReported = false;
   InputFlowing = false;
   OutputFlowing = false;
@@ -36,8 +39,7 @@ void TBlockPath::RelayPass() {
     const uint32_t ready = Capture.ReadyBytes();
     if (ready > LastReadyBytes) {
       LastReadyBytes = ready;
-      LastInputTick = now;
-      InputStarted = true;
+      InputArrived(now);
     }
     if (Player.BytesToSeconds(ready) + 0.03 < Player.BufferTime) {
       CheckStalls(now);
@@ -71,6 +73,23 @@ void TBlockPath::CheckStalls(uint64_t now) {
   }
 }
 
+void TBlockPath::InputArrived(uint64_t now) {
+  if (!InputStarted) {
+    InputStarted = true;
+    InputStartMs = static_cast<int64_t>(now > BeginTick ? now - BeginTick : 0);
+  }
+  LastInputTick = now;
+}
+
+void TBlockPath::OutputArrived(uint64_t now) {
+  // Until the first played block, LastOutputTick is the last pass that found the queue empty.
+  if (!OutputStarted) {
+    OutputStarted = true;
+    OutputStartMs = static_cast<int64_t>(now > LastOutputTick ? now - LastOutputTick : 0);
+  }
+  LastOutputTick = now;
+}
+
 void TBlockPath::ReportError(uint32_t device, int32_t code) {
   FaultDevices.fetch_or(device);
   FaultCode = code;
@@ -88,8 +107,7 @@ void TBlockPath::Send(TSendTap tap, const int16_t* data, int32_t size, int32_t r
 }
 
 void TBlockPath::WSCHaveData(const int16_t* data, int32_t size) {
-  LastInputTick = Clock.TickCount64();
-  InputStarted = true;
+  InputArrived(Clock.TickCount64());
   InputFlowing = true;
   if (Silence) Silence->Feed(data, size, Player.SampleRate);
   Send(TSendTap::Recorded, data, size, Capture.SampleRate);
@@ -111,8 +129,7 @@ void TBlockPath::WSPHavePlayback(const int16_t* data, int32_t size) {
 }
 
 void TBlockPath::WSPHaveData(const int16_t* data, int32_t size) {
-  LastOutputTick = Clock.TickCount64();
-  OutputStarted = true;
+  OutputArrived(Clock.TickCount64());
   OutputFlowing = true;
   Send(TSendTap::WhatUHear, data, size, Player.SampleRate);
 }

@@ -101,6 +101,10 @@ class TBlockPath {
   // Audio went through the input and the output in this session.
   std::atomic<bool> InputFlowing{false};
   std::atomic<bool> OutputFlowing{false};
+  // How long this session's input took from Begin to its first recorded block, and its output
+  // from the first queued block to the first played one, in ms; -1 until then.
+  std::atomic<int64_t> InputStartMs{-1};
+  std::atomic<int64_t> OutputStartMs{-1};
   // Blocks the player refused because its queue was full, since the program started.
   std::atomic<uint64_t> RefusedBlocks{0};
   // The first recorded blocks are still held back.
@@ -110,6 +114,9 @@ class TBlockPath {
 
  private:
   void CheckStalls(uint64_t now);
+  // A recorded block came, a played block came back.
+  void InputArrived(uint64_t now);
+  void OutputArrived(uint64_t now);
   void Send(TSendTap tap, const int16_t* data, int32_t size, int32_t rate);
 
   TClock& Clock;
@@ -125,6 +132,7 @@ class TBlockPath {
   TSilence* Silence = nullptr;
   TPathConfig Current;
   TWorkBlock Work;
+  uint64_t BeginTick = 0;
   uint64_t LastInputTick = 0;
   uint64_t LastOutputTick = 0;
   uint32_t LastReadyBytes = 0;

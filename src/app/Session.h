@@ -113,6 +113,16 @@ class TRelaySession {
   // How long neither a recorded nor a played block may come back before the devices count as
   // stopped: one second plus the buffer.
   uint64_t StallLimitMs() const;
+  // How long a device just opened may take for its first block. A session started by a play
+  // request gives it the whole stall limit. A session that tries again after a fault gives it
+  // FirstBlockFactor times what the device took when it last came online, at least
+  // MinFirstBlockMs and at most the stall limit: a device that is still away (a sound server's
+  // sink unloaded opens but never delivers) is given up, and looked for again, soon, while one
+  // that is slow to start still gets the time it needs.
+  uint64_t FirstInputLimitMs() const { return FirstBlockLimitMs(InputStartMs); }
+  uint64_t FirstOutputLimitMs() const { return FirstBlockLimitMs(OutputStartMs); }
+  static constexpr uint64_t MinFirstBlockMs = 400;
+  static constexpr uint64_t FirstBlockFactor = 3;
   // Block size and queued block count of the capture from the settings and the player's buffer.
   void SizeCapture();
 
@@ -123,6 +133,7 @@ class TRelaySession {
   // The fader's finish sets the internal volume again (after a stop fade took it over).
   void RestoreFaderFinish();
   std::string RateText() const;
+  uint64_t FirstBlockLimitMs(int64_t startMs) const;
 
   TParts P;
   TSessionState State_ = TSessionState::Stopped;
@@ -134,6 +145,11 @@ class TRelaySession {
   int64_t WaitDeadline = 0;
   // Numbers the sessions; events of another number than this one are stale.
   uint32_t Number = 0;
+  // This session tries again after a fault.
+  bool Retrying = false;
+  // What the devices took for their first block when a session last came online; -1: never.
+  int64_t InputStartMs = -1;
+  int64_t OutputStartMs = -1;
   std::vector<std::string> OutputNames_;
   std::vector<std::string> InputNames_;
   std::unique_ptr<TSilence> Silence;
