@@ -52,6 +52,7 @@ void TWavePlayer::RaiseError(uint32_t code) {
 }
 
 int32_t TWavePlayer::Open() {
+  Releaser.RetryKept();
   if (DeviceIndex < 0 || DeviceIndex >= DeviceCount()) return -1;
   // A second open would strand the queued blocks of the first.
   if (Active.load()) return static_cast<int32_t>(MMSYSERR_ALLOCATED);
@@ -83,15 +84,11 @@ void TWavePlayer::Reserve(int32_t blockBytes) {
 }
 
 void TWavePlayer::Close() {
+  Releaser.RetryKept();
   if (!Active.load()) return;
   Active.store(false);
-  Api.OutReset(Handle.Get());
-  if (Blocks) {
-    for (auto& block : *Blocks) Api.OutUnprepareHeader(Handle.Get(), &block->Header);
-    Blocks.reset();
-  }
+  Releaser.Release(Handle, Blocks);
   Pool.Clear();
-  Handle.Close();
   PeakLeft.store(0);
   PeakRight.store(0);
 }

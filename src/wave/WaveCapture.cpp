@@ -39,6 +39,7 @@ void TWaveCapture::SetBufferSize(int32_t bytes) {
 }
 
 int32_t TWaveCapture::Open() {
+  Releaser.RetryKept();
   if (DeviceIndex < 0 || DeviceIndex >= DeviceCount()) return -1;
   // A second open would strand the queued blocks of the first.
   if (Active.load()) return static_cast<int32_t>(MMSYSERR_ALLOCATED);
@@ -62,16 +63,11 @@ int32_t TWaveCapture::Open() {
 }
 
 int32_t TWaveCapture::Close() {
+  Releaser.RetryKept();
   if (!Active.load()) return 0;
   Active.store(false);
-  Api.InReset(Handle.Get());
-  if (Blocks) {
-    for (auto& block : *Blocks) Api.InUnprepareHeader(Handle.Get(), &block->Header);
-    Blocks.reset();
-  }
+  Releaser.Release(Handle, Blocks);
   Pool.Clear();
-  Api.InStop(Handle.Get());
-  Handle.Close();
   PeakLeft.store(0);
   PeakRight.store(0);
   return 0;

@@ -237,3 +237,44 @@ TEST(SimWave, RealTimeDevicesPlayOnTheirOwnThread) {
   player.Close();
   EXPECT_EQ(sim.OpenHandles(), 0);
 }
+
+// A reset, unprepare or close that fails must neither strand the device's blocks nor free
+// memory the device still writes into (the simulated device goes on recording into its queued
+// blocks; AddressSanitizer sees a write into freed blocks).
+TEST(WaveRelease, ACallThatFailsOnceAtTheCloseStillReleasesEverything) {
+  for (TSimCall call : {TSimCall::InReset, TSimCall::OutReset, TSimCall::InUnprepare,
+                        TSimCall::OutUnprepare, TSimCall::InClose, TSimCall::OutClose}) {
+    SCOPED_TRACE(static_cast<int>(call));
+    TRelayRig r;
+    r.Start();
+    r.Run(300);
+    r.Sim.FailNext(call, MMSYSERR_ERROR);
+    r.Stop();
+    r.Sim.Advance(500);
+    EXPECT_TRUE(r.AllReleased()) << r.Sim.OpenHandles() << " handles, " << r.Sim.PreparedHeaders()
+                                 << " prepared, " << r.Sim.QueuedHeaders() << " queued";
+    EXPECT_EQ(r.Capture.KeptDevices() + r.Player.KeptDevices(), 0u);
+  }
+}
+
+TEST(WaveRelease, ADeviceThatWillNotLetGoIsKeptAndReleasedAtTheNextOpenOrClose) {
+  TRelayRig r;
+  r.Start();
+  r.Run(300);
+  r.Sim.FailAlways(TSimCall::InReset, MMSYSERR_ERROR);
+  r.Sim.FailAlways(TSimCall::OutReset, MMSYSERR_ERROR);
+  r.Stop();
+  EXPECT_EQ(r.Capture.KeptDevices(), 1u);
+  EXPECT_EQ(r.Player.KeptDevices(), 1u);
+  // The input still records into the blocks it holds: they must still be there.
+  r.Sim.Advance(1000);
+  EXPECT_EQ(r.Sim.OpenHandles(), 2);
+  r.Sim.ClearFailures();
+  // The next session's open releases the kept input; a close the kept output.
+  ASSERT_EQ(r.Capture.Open(), 0);
+  EXPECT_EQ(r.Capture.KeptDevices(), 0u);
+  r.Player.Close();
+  EXPECT_EQ(r.Player.KeptDevices(), 0u);
+  r.Capture.Close();
+  EXPECT_TRUE(r.AllReleased());
+}

@@ -1,0 +1,49 @@
+#include "wave/WaveRelease.h"
+
+TWaveRelease::~TWaveRelease() {
+  RetryKept();
+  // Blocks a device still holds outlive us rather than be written into after being freed.
+  for (TKept& kept : KeptDevices) static_cast<void>(kept.Blocks.release());
+}
+
+bool TWaveRelease::TryRelease(TWaveHandle& handle, TWaveBlocks* blocks) {
+  const bool input = Side == TWaveSide::Input;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    // Reset hands every queued block back as done; only then can a block be unprepared.
+    input ? Api.InReset(handle.Get()) : Api.OutReset(handle.Get());
+    bool unprepared = true;
+    if (blocks) {
+      for (auto& block : *blocks) {
+        if (!(block->Header.dwFlags & WHDR_PREPARED)) continue;
+        const uint32_t r = input ? Api.InUnprepareHeader(handle.Get(), &block->Header)
+                                 : Api.OutUnprepareHeader(handle.Get(), &block->Header);
+        if (r != 0) unprepared = false;
+      }
+    }
+    if (!unprepared) continue;
+    if (input) Api.InStop(handle.Get());
+    if (handle.TryClose() == 0) return true;
+  }
+  return false;
+}
+
+void TWaveRelease::Release(TWaveHandle& handle, std::unique_ptr<TWaveBlocks>& blocks) {
+  RetryKept();
+  if (handle && !TryRelease(handle, blocks.get())) {
+    KeptDevices.push_back({std::move(handle), std::move(blocks)});
+    return;
+  }
+  handle.Close();
+  blocks.reset();
+}
+
+bool TWaveRelease::RetryKept() {
+  for (size_t i = 0; i < KeptDevices.size();) {
+    if (TryRelease(KeptDevices[i].Handle, KeptDevices[i].Blocks.get())) {
+      KeptDevices.erase(KeptDevices.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+  return KeptDevices.empty();
+}
