@@ -88,6 +88,11 @@ class TWavePlayer {
 
   TWaveApi& Api;
   TBlockPool Pool;
+  // Blocks whose unprepare failed: not reusable, and not to be freed before the device has been
+  // released (the close tries the unprepare again).
+  TWaveBlocks Stranded;
+  // The catalogue identifier of the device open now.
+  uint32_t OpenDevice = 0;
   TWaveRelease Releaser{Api, TWaveSide::Output};
   // The volume the queued blocks carry; the relay thread's own.
   int32_t AppliedVolume = 100;

@@ -73,8 +73,15 @@ class TWaveCapture {
   void Collect(bool& first);
   void Refill();
   void RaiseError(uint32_t code);
+  // To the pool, or, still prepared, to Stranded.
+  void GiveBack(std::unique_ptr<TWaveBlock> block);
 
   TWaveApi& Api;
   TBlockPool Pool;
+  // Blocks whose unprepare failed: not reusable, and not to be freed before the device has been
+  // released (the close tries the unprepare again).
+  TWaveBlocks Stranded;
+  // The catalogue identifier of the device open now.
+  uint32_t OpenDevice = 0;
   TWaveRelease Releaser{Api, TWaveSide::Input};
 };

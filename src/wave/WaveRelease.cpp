@@ -27,14 +27,26 @@ bool TWaveRelease::TryRelease(TWaveHandle& handle, TWaveBlocks* blocks) {
   return false;
 }
 
-void TWaveRelease::Release(TWaveHandle& handle, std::unique_ptr<TWaveBlocks>& blocks) {
+void TWaveRelease::Release(uint32_t device, TWaveHandle& handle,
+                           std::unique_ptr<TWaveBlocks>& blocks, TWaveBlocks& stranded) {
   RetryKept();
+  if (!stranded.empty()) {
+    if (!blocks) blocks = std::make_unique<TWaveBlocks>();
+    for (auto& block : stranded) blocks->push_back(std::move(block));
+    stranded.clear();
+  }
   if (handle && !TryRelease(handle, blocks.get())) {
-    KeptDevices.push_back({std::move(handle), std::move(blocks)});
+    KeptDevices.push_back({device, std::move(handle), std::move(blocks)});
     return;
   }
   handle.Close();
   blocks.reset();
+}
+
+bool TWaveRelease::Keeps(uint32_t device) const {
+  for (const TKept& kept : KeptDevices)
+    if (kept.Device == device) return true;
+  return false;
 }
 
 bool TWaveRelease::RetryKept() {
@@ -46,4 +58,15 @@ bool TWaveRelease::RetryKept() {
     }
   }
   return KeptDevices.empty();
+}
+
+void GiveBackBlock(std::unique_ptr<TWaveBlock> block, TBlockPool& pool, TWaveBlocks& stranded) {
+  if (!block) return;
+  if (!(block->Header.dwFlags & WHDR_PREPARED)) {
+    pool.Give(std::move(block));
+  } else if (stranded.size() < stranded.capacity()) {
+    stranded.push_back(std::move(block));
+  } else {
+    static_cast<void>(block.release());
+  }
 }

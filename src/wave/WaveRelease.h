@@ -22,14 +22,20 @@ class TWaveRelease {
   TWaveRelease(const TWaveRelease&) = delete;
   TWaveRelease& operator=(const TWaveRelease&) = delete;
 
-  // Releases the device and its blocks; both are empty afterwards, kept here if need be.
-  void Release(TWaveHandle& handle, std::unique_ptr<TWaveBlocks>& blocks);
+  // Releases the device (the catalogue's device identifier) with its queued blocks and those
+  // whose unprepare failed (stranded); all are empty afterwards, kept here if need be.
+  void Release(uint32_t device, TWaveHandle& handle, std::unique_ptr<TWaveBlocks>& blocks,
+               TWaveBlocks& stranded);
   // Tries the kept devices again; true when none is left.
   bool RetryKept();
   size_t Kept() const { return KeptDevices.size(); }
+  // A handle of the device is still kept: it is not opened again meanwhile, so a device that
+  // never lets go costs one handle, not one per try.
+  bool Keeps(uint32_t device) const;
 
  private:
   struct TKept {
+    uint32_t Device = 0;
     TWaveHandle Handle;
     std::unique_ptr<TWaveBlocks> Blocks;
   };
@@ -39,3 +45,9 @@ class TWaveRelease {
   TWaveSide Side;
   std::vector<TKept> KeptDevices;
 };
+
+// A block the device gave back: to the pool when it is unprepared; one still prepared (its
+// unprepare failed) waits in stranded for the device's release, since the pool would hand it out
+// again as a fresh block. Runs on the relay thread: stranded is reserved at the open, and a block
+// that finds no room is left to the system rather than freed while prepared.
+void GiveBackBlock(std::unique_ptr<TWaveBlock> block, TBlockPool& pool, TWaveBlocks& stranded);

@@ -278,3 +278,35 @@ TEST(WaveRelease, ADeviceThatWillNotLetGoIsKeptAndReleasedAtTheNextOpenOrClose) 
   r.Capture.Close();
   EXPECT_TRUE(r.AllReleased());
 }
+
+TEST(WaveRelease, ABlockWhoseUnprepareFailedInPassingIsUnpreparedAtTheClose) {
+  TRelayRig r;
+  r.Start();
+  r.Run(300);
+  // The relay's passes give done blocks back; one unprepare on each side fails.
+  r.Sim.FailNext(TSimCall::InUnprepare, MMSYSERR_ERROR);
+  r.Sim.FailNext(TSimCall::OutUnprepare, MMSYSERR_ERROR);
+  r.Run(300);
+  EXPECT_EQ(r.CaptureErrors.size(), 1u);
+  EXPECT_EQ(r.PlayerErrors.size(), 1u);
+  r.Stop();
+  EXPECT_TRUE(r.AllReleased()) << r.Sim.PreparedHeaders() << " prepared";
+}
+
+TEST(WaveRelease, ADeviceKeptIsNotOpenedAgainSoTriesDoNotPileUpHandles) {
+  TRelayRig r;
+  r.Start();
+  r.Run(300);
+  r.Sim.FailAlways(TSimCall::OutReset, MMSYSERR_ERROR);
+  // A session that tries again and again while the driver will not reset.
+  for (int i = 0; i < 20; ++i) {
+    r.Player.Close();
+    r.Player.Open();
+  }
+  EXPECT_EQ(r.Player.KeptDevices(), 1u);
+  EXPECT_EQ(r.Player.Open(), static_cast<int32_t>(MMSYSERR_ALLOCATED));
+  r.Sim.ClearFailures();
+  EXPECT_EQ(r.Player.Open(), 0);
+  r.Stop();
+  EXPECT_TRUE(r.AllReleased());
+}
