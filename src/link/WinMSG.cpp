@@ -37,8 +37,9 @@ int TWinMSG::FindPeer(const TPeerList& list, TWnd wnd) {
 }
 
 void TWinMSG::AddPending(TWnd wnd) {
-  // No window has handle 0; the scan would drop it anyway.
-  if (wnd == 0) return;
+  // No window has handle 0 (the scan would drop it anyway), and a window is not its own peer:
+  // it would send itself every notification and stream block.
+  if (wnd == 0 || wnd == OwnHandle) return;
   if (FindPeer(PeerList, wnd) >= 0) return;
   // A repeated announcement before the scan changes nothing: the scan would drop the copy.
   const bool waiting = std::any_of(PendingList.begin(), PendingList.end(),
