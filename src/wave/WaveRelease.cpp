@@ -12,15 +12,23 @@ bool TWaveRelease::TryRelease(TWaveHandle& handle, TWaveBlocks* blocks) {
     // Reset hands every queued block back as done; only then can a block be unprepared.
     input ? Api.InReset(handle.Get()) : Api.OutReset(handle.Get());
     bool unprepared = true;
+    bool queued = false;
     if (blocks) {
       for (auto& block : *blocks) {
         if (!(block->Header.dwFlags & WHDR_PREPARED)) continue;
         const uint32_t r = input ? Api.InUnprepareHeader(handle.Get(), &block->Header)
                                  : Api.OutUnprepareHeader(handle.Get(), &block->Header);
-        if (r != 0) unprepared = false;
+        if (r != 0) {
+          unprepared = false;
+          queued = queued || (block->Header.dwFlags & WHDR_INQUEUE) != 0;
+        }
       }
     }
-    if (!unprepared) continue;
+    if (!unprepared && attempt == 0) continue;
+    // A device whose stream died fails the reset and keeps its blocks queued, yet closes (Wine
+    // does so when the sound server's sink is unloaded): a device that closed holds nothing. A
+    // block that is not queued and still cannot be unprepared keeps the device for later.
+    if (!unprepared && !queued) return false;
     if (input) Api.InStop(handle.Get());
     if (handle.TryClose() == 0) return true;
   }

@@ -310,3 +310,63 @@ TEST(WaveRelease, ADeviceKeptIsNotOpenedAgainSoTriesDoNotPileUpHandles) {
   r.Stop();
   EXPECT_TRUE(r.AllReleased());
 }
+
+namespace {
+
+// A device whose sound-server stream died, as Wine shows it when the sink or source is unloaded
+// (measured: WinmmWave.CallsOnADeviceWhoseStreamDied): the reset fails and leaves the blocks
+// queued, an unprepare answers "still playing", yet the close succeeds and lets go of everything.
+class TDeadStreamApi : public TSimWaveApi {
+ public:
+  bool Dead = false;
+  uint32_t InReset(TWaveRawHandle h) override {
+    return Dead ? MMSYSERR_ERROR : TSimWaveApi::InReset(h);
+  }
+  uint32_t OutReset(TWaveRawHandle h) override {
+    return Dead ? MMSYSERR_ERROR : TSimWaveApi::OutReset(h);
+  }
+  uint32_t InClose(TWaveRawHandle h) override {
+    if (Dead) TSimWaveApi::InReset(h);
+    return TSimWaveApi::InClose(h);
+  }
+  uint32_t OutClose(TWaveRawHandle h) override {
+    if (Dead) TSimWaveApi::OutReset(h);
+    return TSimWaveApi::OutClose(h);
+  }
+};
+
+}  // namespace
+
+TEST(WaveRelease, ADeviceWhoseStreamDiedIsClosedAndOpensAgain) {
+  TDeadStreamApi api;
+  const int32_t in = api.AddInput(TSimDeviceSpec("Line In"));
+  const int32_t out = api.AddOutput(TSimDeviceSpec("Speakers"));
+  TWaveCapture capture(api);
+  TWavePlayer player(api);
+  capture.BlockSize = 880;
+  player.BufferTime = 0.1;
+  capture.OnData = [&](TWaveCapture*, const int16_t* d, int32_t n) { player.AddBuffer(d, n); };
+  ASSERT_EQ(player.Open(), 0);
+  ASSERT_EQ(capture.Open(), 0);
+  for (int i = 0; i < 30; ++i) {
+    capture.ProcessDone();
+    player.ProcessDone();
+    api.Advance(10);
+  }
+  api.Unplug(TWaveSide::Input, in, TSimUnplug::Silent);
+  api.Unplug(TWaveSide::Output, out, TSimUnplug::Silent);
+  api.Dead = true;
+  capture.Close();
+  player.Close();
+  EXPECT_EQ(capture.KeptDevices() + player.KeptDevices(), 0u)
+      << "a device that closed holds nothing";
+  EXPECT_EQ(api.OpenHandles(), 0);
+  api.Dead = false;
+  api.Plug(TWaveSide::Input, in);
+  api.Plug(TWaveSide::Output, out);
+  EXPECT_EQ(player.Open(), 0);
+  EXPECT_EQ(capture.Open(), 0);
+  capture.Close();
+  player.Close();
+  EXPECT_EQ(api.OpenHandles(), 0);
+}

@@ -281,3 +281,59 @@ TEST(WinmmWave, FirstBlockOfAFreshlyOpenedDevice) {
     Sleep(static_cast<DWORD>(50 + (cycle * 97) % 300));
   }
 }
+
+// What the platform's calls answer for a device whose sound server stream died: run by hand
+// with KESTRUNE_DEAD_DEVICE_STAGE=<file> and KESTRUNE_DEAD_DEVICE=<input name> while a script
+// unloads the source when the file says "recording" and answers "unplugged".
+TEST(WinmmWave, CallsOnADeviceWhoseStreamDied) {
+  const char* stageFile = std::getenv("KESTRUNE_DEAD_DEVICE_STAGE");
+  const char* name = std::getenv("KESTRUNE_DEAD_DEVICE");
+  if (!stageFile || !name) GTEST_SKIP() << "run by hand";
+  TWinmmApi api;
+  TWaveCapture capture(api);
+  const int32_t in = Find(capture.Devices, name);
+  ASSERT_GE(in, 0);
+  const auto id = static_cast<uint32_t>(capture.Devices[in].DeviceID);
+  TWaveRawHandle raw = nullptr;
+  ASSERT_EQ(api.InOpen(&raw, id, MakeWaveFormat(44100, 2, 16), nullptr, 0, 0), 0u);
+  std::vector<std::vector<int16_t>> data(8, std::vector<int16_t>(1764));
+  std::vector<TWaveHdr> headers(8);
+  for (size_t i = 0; i < headers.size(); ++i) {
+    headers[i].lpData = reinterpret_cast<char*>(data[i].data());
+    headers[i].dwBufferLength = 3528;
+    ASSERT_EQ(api.InPrepareHeader(raw, &headers[i]), 0u);
+    ASSERT_EQ(api.InAddBuffer(raw, &headers[i]), 0u);
+  }
+  ASSERT_EQ(api.InStart(raw), 0u);
+  // Blocks keep being handed back and queued again, as the relay does, until the source goes.
+  bool unplugged = false;
+  std::ofstream(stageFile) << "recording\n";
+  for (int i = 0; i < 300 && !unplugged; ++i) {
+    for (auto& h : headers) {
+      if (!(h.dwFlags & WHDR_DONE)) continue;
+      api.InUnprepareHeader(raw, &h);
+      h.dwFlags = 0;
+      api.InPrepareHeader(raw, &h);
+      api.InAddBuffer(raw, &h);
+    }
+    std::ifstream f(stageFile);
+    std::string line;
+    unplugged = std::getline(f, line) && line == "unplugged";
+    Sleep(10);
+  }
+  Sleep(1500);
+  int done = 0;
+  for (auto& h : headers) done += (h.dwFlags & WHDR_DONE) ? 1 : 0;
+  std::printf("measured: %d of 8 headers done after the unplug\n", done);
+  std::printf("measured: stop %u\n", api.InStop(raw));
+  std::printf("measured: reset %u\n", api.InReset(raw));
+  std::printf("measured: reset again %u\n", api.InReset(raw));
+  int queued = 0;
+  for (auto& h : headers) queued += (h.dwFlags & WHDR_INQUEUE) ? 1 : 0;
+  std::printf("measured: %d headers still queued\n", queued);
+  for (auto& h : headers) std::printf("measured: unprepare %u\n", api.InUnprepareHeader(raw, &h));
+  const uint32_t closed = api.InClose(raw);
+  std::printf("measured: close %u\n", closed);
+  if (closed != 0) std::printf("measured: close again %u\n", api.InClose(raw));
+  std::fflush(stdout);
+}
