@@ -12,7 +12,7 @@ packages=(
   wine wine64 fonts-wine
   xvfb xauth x11-utils imagemagick
   pulseaudio pulseaudio-utils sox
-  procps python3
+  procps python3 zip unzip
   libspeexdsp-dev dpkg-dev
 )
 
