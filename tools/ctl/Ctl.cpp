@@ -437,6 +437,9 @@ std::string Level(double db) {
   return db <= -90.0 ? "  -inf" : Format("%6.1f", db);
 }
 
+// A recording without blocks for this long announces itself again.
+constexpr ULONGLONG HelloAgainMs = 1000;
+
 int Record(TDesktop& desktop, const TInstance& instance, const TOptions& o) {
   TWin32RecordFile file;
   if (!file.Create(o.File)) return Fail(ExitFile, "cannot create " + o.File + ": " + file.Error());
@@ -453,6 +456,8 @@ int Record(TDesktop& desktop, const TInstance& instance, const TOptions& o) {
   int faultsShown = 0;
   bool rateReported = false;
   ULONGLONG lastBlock = GetTickCount64();
+  ULONGLONG lastHello = lastBlock;
+  uint64_t helloAgain = 0;
   ULONGLONG nextLevels = lastBlock + o.EveryMs;
   auto write = [&](const TReceived& block) {
     // The frame limit follows from the first block's rate.
@@ -506,6 +511,13 @@ int Record(TDesktop& desktop, const TInstance& instance, const TOptions& o) {
       code = ExitNoStream;
       return false;
     }
+    // The instance drops a peer that misses one send bound (a busy moment here looks like a
+    // hang there); while blocks do not come, this program announces itself again, which changes
+    // nothing for an instance that still has it as a peer.
+    if (now - lastBlock >= HelloAgainMs && now - lastHello >= HelloAgainMs) {
+      lastHello = now;
+      if (c.Hello()) ++helloAgain;
+    }
     return true;
   });
   if (code != ExitGone) c.Bye();
@@ -520,6 +532,9 @@ int Record(TDesktop& desktop, const TInstance& instance, const TOptions& o) {
   if (recorder.BlocksWritten() > 1)
     PrintLine(stdout, Format("longest pause between blocks: %llu ms",
                              static_cast<unsigned long long>(c.LongestPauseMs)));
+  if (helloAgain)
+    PrintLine(stdout, Format("announced again %llu times while no block came",
+                             static_cast<unsigned long long>(helloAgain)));
   if (c.BlocksLostHere)
     PrintLine(stderr, Format("kestrune-ctl: %llu blocks came faster than the file took them",
                              static_cast<unsigned long long>(c.BlocksLostHere)));

@@ -243,6 +243,33 @@ TEST(Ctl, RecordLeavesMalformedBlocksOutAndSaysSo) {
   DeleteFileA(path.c_str());
 }
 
+TEST(Ctl, RecordAnnouncesItselfAgainWhenTheInstanceDroppedIt) {
+  TLinkHost host;
+  TProducer producer(host.Area);
+  int ticks = 0;
+  bool dropped = false;
+  bool back = false;
+  host.OnTick = [&] {
+    const auto peers = host.Link.Peers();
+    if (dropped) {
+      back = back || !peers.empty();
+      return;
+    }
+    // Once blocks flow: dropped, as after a send it missed.
+    if (peers.empty() || ++ticks != 30) return;
+    host.Link.RemovePeer(peers.front().Wnd);
+    dropped = true;
+  };
+  const std::string path = TempFile("kestrune-ctl-again.wav");
+  const TCtlRun run = RunCtl(host, "record \"" + path + "\" --seconds 3 --idle 20");
+  EXPECT_EQ(run.Exit, std::optional<DWORD>(0)) << run.Out;
+  EXPECT_TRUE(dropped && back) << run.Out;
+  EXPECT_NE(run.Out.find("wrote 132300 frames"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("announced again"), std::string::npos) << run.Out;
+  EXPECT_EQ(WavSamples(ReadAll(path)).size(), 132300u * 2);
+  DeleteFileA(path.c_str());
+}
+
 TEST(Ctl, RecordEndsWithAValidFileWhenTheFileTheStreamOrTheInstanceFails) {
   TLinkHost host;
   TCtlRun run = RunCtl(host, "record Z:\\no\\such\\folder\\x.wav --seconds 1");
