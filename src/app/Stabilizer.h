@@ -21,6 +21,10 @@ class TStabilizer {
   // Tolerance around the target queue length, in seconds.
   static constexpr double DeadBand = 0.007;
 
+  // The queue, with a recorded block of blockSeconds just added, that the stabilizer holds at
+  // target: it measures the queue before the block goes in.
+  static double HeldQueue(double target, double blockSeconds) { return target + blockSeconds; }
+
   // Corrects one recorded block (the block path's working copy), which may become longer or
   // shorter; blocksize is the setting (0..3), one unit of correction per 5 ms of audio. A
   // correction that would leave the plug-ins less than twice the block's room is not applied.

@@ -8,30 +8,73 @@
 int64_t StartTrimFrames(double queuedSeconds, double targetSeconds, int32_t rate,
                         double toleranceSeconds);
 
-// Starts the queue at its target. Right after a start the output may begin taking blocks late,
-// so recorded audio piles up to about twice the buffer. Once the output has begun, the excess is
-// measured once and that many frames are left out of the recorded blocks, from the first block
-// on, in one piece (a single cut, made while the fade-in is still low), and the trim is over for
-// the session. Runs on the relay thread, once per recorded block, before the stabilizer.
+// Whether the output takes its audio as fast as time passes. Right after a start an output may
+// take its blocks slower than real time for a while, and it falls behind again when the machine
+// is too busy to feed it: Wine's does both (about two thirds of real time, for up to a few
+// seconds at the start and for as long as the load lasts). In windows of WindowMs from the
+// output's first played block, it keeps pace once a whole window has played all of its time but
+// MaxLag, and falls behind as soon as a window lags by more. Fed on the relay thread with every
+// played block.
+class TOutputPace {
+ public:
+  static constexpr uint64_t WindowMs = 500;
+  // Well more than a block and a pass, by which the done marks arrive unevenly, and small enough
+  // that an output taking two thirds of real time is found behind within a fifth of a second,
+  // before the pile it leaves reaches the player's limit.
+  static constexpr double MaxLag = 0.06;
+
+  // A new session: the output has not begun.
+  void Reset();
+  // A block of seconds of audio finished playing; now in ms.
+  void Played(double seconds, uint64_t now);
+  // The output has played a block.
+  bool Started() const { return Begun; }
+  // The last window played all of its time but MaxLag.
+  bool Keeping() const { return KeepingPace; }
+
+ private:
+  bool Begun = false;
+  bool KeepingPace = false;
+  uint64_t WindowStart = 0;
+  double WindowPlayed = 0;
+};
+
+// Holds the queue at its target while the output cannot. Right after a start the output may
+// begin taking blocks late, and then take them slower than real time for a while, so recorded
+// audio piles up towards the player's limit of twice the buffer; the same happens whenever the
+// output falls behind later. From the output's first played block, and again whenever it falls
+// behind, until it keeps pace: every time the queue (with the block in hand) exceeds the target
+// by more than the tolerance, the excess is left out of the recorded blocks, from the next block
+// on, in one piece (a single cut, rather than blocks refused one by one at twice the buffer,
+// and the stabilizer left to drain the rest over seconds). The measure made once the output
+// keeps pace is the last; while it keeps pace, a pile is the stabilizer's. The session's first
+// last measure has a finer tolerance, so that the relay starts where the stabilizer holds the
+// queue. Runs on the relay thread, once per recorded block, before the stabilizer.
 class TStartTrim {
  public:
   // Excesses up to this are left to the stabilizer, seconds.
   static constexpr double Tolerance = 0.02;
+  // The same for the measure that ends the start: within either stabilizer's quiet band (7 ms
+  // for whole frames, a block for the smooth one), which it would otherwise take seconds or, in
+  // the smooth stabilizer's gentle band, minutes to cross; one cut while the fade-in is low.
+  static constexpr double StartTolerance = 0.005;
 
   // A new session: armed, nothing decided.
   void Reset();
   // Frames to leave out at the start of this block of inFrames frames (at most inFrames).
   // queuedSeconds: the audio already waiting (player's queue plus recorded blocks not yet
-  // collected), before this block. outputStarted: the output has played back a block.
+  // collected), before this block. output: how the output has been taking its blocks.
   int32_t Take(int32_t inFrames, double queuedSeconds, double targetSeconds, int32_t rate,
-               bool outputStarted);
+               const TOutputPace& output);
   // Frames decided but not yet left out, in seconds at rate: the queue a stabilizer should see
   // is the player's less this.
   double PendingSeconds(int32_t rate) const;
+  // The last measure has been made: nothing more is decided while the output keeps pace.
   bool Decided() const { return State != TState::Armed; }
 
  private:
-  enum class TState { Armed, Trimming, Done };
+  enum class TState { Armed, Finishing, Done };
   TState State = TState::Armed;
   int64_t Remaining = 0;
+  bool Started = false;  // the session's first last measure has been made
 };

@@ -21,9 +21,19 @@ TEST(StartTrimFrames, OnlyAnExcessBeyondTheTolerance) {
   EXPECT_EQ(StartTrimFrames(0.2, Target, 0, 0.02), 0);
 }
 
+// An output that has played its first block at 1000 ms and then kept pace, or not begun.
+TOutputPace OutputAtPace(bool started) {
+  TOutputPace pace;
+  if (started) {
+    pace.Played(0.01, 1000);
+    pace.Played(0.5, 1000 + TOutputPace::WindowMs);
+  }
+  return pace;
+}
+
 // Takes one block from the trim and returns the frames left out.
 int32_t Take(TStartTrim& trim, double queued, bool started, int32_t frames = Block) {
-  return trim.Take(frames, queued, Target, Rate, started);
+  return trim.Take(frames, queued, Target, Rate, OutputAtPace(started));
 }
 
 TEST(StartTrim, WaitsForTheOutputThenCutsThePileOnceInOnePiece) {
@@ -59,6 +69,27 @@ TEST(StartTrim, WaitsForTheOutputThenCutsThePileOnceInOnePiece) {
   EXPECT_EQ(trim.PendingSeconds(Rate), 0);
 }
 
+TEST(StartTrim, TheStartEndsCloserToTheTargetThanLaterPilesAreCut) {
+  TStartTrim trim;
+  trim.Reset();
+  TOutputPace pace;
+  pace.Played(0.005, 1000);
+  // While the output lags, 15 ms over the target (with the block) is left to the stabilizer.
+  EXPECT_EQ(trim.Take(Block, Target + 0.01, Target, Rate, pace), 0);
+  // Once it keeps pace, the start ends within StartTolerance of the target.
+  uint64_t now = 1000;
+  while (!pace.Keeping()) pace.Played(0.010, now += 10);
+  int64_t dropped = trim.Take(Block, Target + 0.01, Target, Rate, pace);
+  while (trim.PendingSeconds(Rate) > 0) dropped += trim.Take(Block, Target, Target, Rate, pace);
+  EXPECT_EQ(dropped, std::llround(0.015 * Rate));
+  // After a later spell behind, 15 ms is the stabilizer's again.
+  while (pace.Keeping()) pace.Played(0.001, now += 10);
+  EXPECT_EQ(trim.Take(Block, Target + 0.01, Target, Rate, pace), 0);
+  while (!pace.Keeping()) pace.Played(0.010, now += 10);
+  EXPECT_EQ(trim.Take(Block, Target + 0.01, Target, Rate, pace), 0);
+  EXPECT_TRUE(trim.Decided());
+}
+
 TEST(StartTrim, AQueueNearItsTargetIsLeftAlone) {
   TStartTrim trim;
   trim.Reset();
@@ -70,15 +101,107 @@ TEST(StartTrim, AQueueNearItsTargetIsLeftAlone) {
 TEST(StartTrim, ResetArmsItForTheNextSession) {
   TStartTrim trim;
   trim.Reset();
-  EXPECT_EQ(Take(trim, 0.11, true), 0);  // within the tolerance
+  // Queued with the block 3 ms over the target: within the start's tolerance.
+  EXPECT_EQ(Take(trim, Target - 0.002, true), 0);
   trim.Reset();
   EXPECT_FALSE(trim.Decided());
   EXPECT_EQ(Take(trim, 0.2, true), Block);
   // A session that ends halfway through its trim leaves nothing for the next.
   trim.Reset();
   EXPECT_EQ(trim.PendingSeconds(Rate), 0);
-  EXPECT_EQ(Take(trim, Target, true), 0);
+  EXPECT_EQ(Take(trim, Target - 0.005, true), 0);
   EXPECT_EQ(Take(trim, 0, true, 0), 0);
+}
+
+TEST(OutputPace, KeepsPaceWhileAWholeWindowPlaysNearlyItsTime) {
+  TOutputPace pace;
+  pace.Reset();
+  EXPECT_FALSE(pace.Started());
+  // The first block marks the start; what it played came before.
+  pace.Played(0.5, 1000);
+  EXPECT_TRUE(pace.Started());
+  EXPECT_FALSE(pace.Keeping());
+  // Two thirds of real time, 15 ms blocks every 22 ms: window after window falls short.
+  uint64_t now = 1000;
+  for (int i = 0; i < 100; ++i) {
+    now += 22;
+    pace.Played(0.015, now);
+  }
+  EXPECT_FALSE(pace.Keeping());
+  // At pace, even with the done marks of two blocks seen together: keeping within two windows,
+  // and from then on.
+  const uint64_t paced = now;
+  for (int i = 0; i < 70 && !pace.Keeping(); ++i) {
+    now += 30;
+    pace.Played(0.030, now);
+  }
+  EXPECT_TRUE(pace.Keeping());
+  EXPECT_LE(now - paced, 2 * TOutputPace::WindowMs + 100);
+  for (int i = 0; i < 100; ++i) {
+    pace.Played(0.030, now += 30);
+    ASSERT_TRUE(pace.Keeping()) << i;
+  }
+  // Falling behind later shows within two windows; so does an output that plays nothing for a
+  // while and then a block.
+  const uint64_t slowed = now;
+  while (pace.Keeping() && now - slowed < 2000) pace.Played(0.015, now += 25);
+  EXPECT_FALSE(pace.Keeping());
+  EXPECT_LE(now - slowed, 2 * TOutputPace::WindowMs + 100);
+  for (int i = 0; i < 40; ++i) pace.Played(0.030, now += 30);
+  EXPECT_TRUE(pace.Keeping());
+  pace.Played(0.030, now += 800);
+  EXPECT_FALSE(pace.Keeping());
+  pace.Reset();
+  EXPECT_FALSE(pace.Started());
+  EXPECT_FALSE(pace.Keeping());
+}
+
+TEST(StartTrim, WhileTheOutputLagsEachPileBeyondTheToleranceIsCutToTheTarget) {
+  TStartTrim trim;
+  trim.Reset();
+  TOutputPace pace;
+  pace.Played(0.005, 1000);  // begun, not yet keeping pace
+  // A queue that the block takes just over the tolerance: cut back to the target, in one piece.
+  const double over = Target + TStartTrim::Tolerance + 0.001;
+  const int64_t first = std::llround((over - Target) * Rate);
+  int64_t dropped = trim.Take(Block, over - 0.005, Target, Rate, pace);
+  EXPECT_EQ(dropped, Block);
+  // While the cut is under way the queue still reads high: the excess is counted once.
+  while (trim.PendingSeconds(Rate) > 0) {
+    const double pending = trim.PendingSeconds(Rate);
+    const int32_t d = trim.Take(Block, over - 0.005, Target, Rate, pace);
+    EXPECT_NEAR(trim.PendingSeconds(Rate), pending - static_cast<double>(d) / Rate, 1e-12);
+    dropped += d;
+  }
+  EXPECT_EQ(dropped, first);
+  EXPECT_FALSE(trim.Decided());
+  // Within the tolerance nothing is cut; the next pile is cut again.
+  EXPECT_EQ(trim.Take(Block, Target, Target, Rate, pace), 0);
+  EXPECT_EQ(trim.Take(Block, Target + 0.1, Target, Rate, pace), Block);
+  EXPECT_NEAR(trim.PendingSeconds(Rate), 0.1, 1e-9);
+  while (trim.PendingSeconds(Rate) > 0) trim.Take(Block, Target + 0.1, Target, Rate, pace);
+
+  // The output keeps pace: the measure made then is the last.
+  uint64_t now = 1000;
+  while (!pace.Keeping()) pace.Played(0.010, now += 10);
+  EXPECT_EQ(trim.Take(Block, Target + 0.03, Target, Rate, pace), Block);
+  EXPECT_TRUE(trim.Decided());
+  int64_t rest = 0;
+  for (int i = 0; i < 20; ++i) rest += trim.Take(Block, Target + 0.03, Target, Rate, pace);
+  EXPECT_EQ(rest, std::llround(0.035 * Rate) - Block);
+  // While it keeps pace a pile is the stabilizer's.
+  EXPECT_EQ(trim.Take(Block, Target + 0.3, Target, Rate, pace), 0);
+
+  // It falls behind: piles are cut again, until it keeps pace and the last measure is made.
+  while (pace.Keeping()) pace.Played(0.005, now += 10);
+  EXPECT_EQ(trim.Take(Block, Target, Target, Rate, pace), 0);
+  EXPECT_FALSE(trim.Decided());
+  EXPECT_EQ(trim.Take(Block, Target + 0.05, Target, Rate, pace), Block);
+  while (trim.PendingSeconds(Rate) > 0) trim.Take(Block, Target + 0.05, Target, Rate, pace);
+  while (!pace.Keeping()) pace.Played(0.010, now += 10);
+  EXPECT_EQ(trim.Take(Block, Target, Target, Rate, pace), 0);
+  EXPECT_TRUE(trim.Decided());
+  EXPECT_EQ(trim.Take(Block, Target + 0.3, Target, Rate, pace), 0);
 }
 
 }  // namespace
