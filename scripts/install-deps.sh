@@ -13,7 +13,7 @@ packages=(
   xvfb xauth x11-utils imagemagick
   pulseaudio pulseaudio-utils sox
   gnuplot-nox
-  procps python3
+  procps python3 zip unzip
   libspeexdsp-dev dpkg-dev
 )
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything with warnings as errors and runs every test: native unit tests (also under
-# AddressSanitizer/UBSan), a bounded run of the settings fuzzer, the Windows tests under Wine,
+# AddressSanitizer/UBSan), bounded runs of the fuzzers, the Windows tests under Wine,
 # and the end-to-end tests with the real program under Wine and a private PulseAudio. Ends with
 # one line "N passed, N failed".
 set -uo pipefail
@@ -58,7 +58,9 @@ run_gtest() {
   echo "== $name"
   timeout 600 "$@" --gtest_output="xml:$target" >"$results/$name.log" 2>&1
   local rc=$?
-  grep -E '^\[  (FAILED|SKIPPED) |^\[  PASSED|: Failure$|^.*Error: ' "$results/$name.log" | head -40
+  grep -E '^\[  (FAILED|SKIPPED) |^\[  PASSED|^.*Error: ' "$results/$name.log" | head -40
+  # What a failed check said, so a run elsewhere can be read without its logs.
+  grep -E -A8 ': Failure$' "$results/$name.log" | head -60
   count_xml "$name" "$xml"
   [ $rc -eq 0 ] || grep -q '<testsuites' "$xml" 2>/dev/null || tail -20 "$results/$name.log"
 }
@@ -70,16 +72,20 @@ for t in build/native-asan/tests/unit_*; do
   run_gtest "asan-$(basename "$t")" "$t"
 done
 
-# A bounded, seeded run of the settings fuzzer (scripts/fuzz.sh; docs/reliability.md has the
-# long one): one result.
-echo "== fuzz settings"
-if timeout 600 bash scripts/fuzz.sh --seconds 30 --seed 1 >"$results/fuzz.log" 2>&1; then
-  passed=$((passed + 1))
-  tail -1 "$results/fuzz.log"
-else
-  failed=$((failed + 1))
-  tail -15 "$results/fuzz.log"
-fi
+# Bounded, seeded runs of the fuzzers (scripts/fuzz.sh; docs/reliability.md has the long ones):
+# one result each.
+for fuzz in settings:30 stream:20 commands:20; do
+  target=${fuzz%%:*}
+  echo "== fuzz $target"
+  if timeout 600 bash scripts/fuzz.sh --target "$target" --seconds "${fuzz##*:}" --seed 1 \
+      >"$results/fuzz-$target.log" 2>&1; then
+    passed=$((passed + 1))
+    tail -1 "$results/fuzz-$target.log"
+  else
+    failed=$((failed + 1))
+    tail -15 "$results/fuzz-$target.log"
+  fi
+done
 
 source scripts/lib/testenv.sh
 testenv_start

@@ -33,9 +33,14 @@ void TBlockPath::Begin(TSilence* silence) {
   Trimmed = 0;
   Player.Reserve(Capture.BlockSize.load());
   const uint64_t now = Clock.TickCount64();
+  BeginTick = now;
   LastInputTick = now;
   LastOutputTick = now;
   LastReadyBytes = 0;
+  InputStarted = false;
+  OutputStarted = false;
+  InputStartMs = -1;
+  OutputStartMs = -1;
   StallReported = false;
   InputFlowing = false;
   OutputFlowing = false;
@@ -49,7 +54,7 @@ void TBlockPath::RelayPass() {
     const uint32_t ready = Capture.ReadyBytes();
     if (ready > LastReadyBytes) {
       LastReadyBytes = ready;
-      LastInputTick = now;
+      InputArrived(now);
     }
     if (Player.BytesToSeconds(ready) + 0.03 < Player.BufferTime) {
       CheckStalls(now);
@@ -70,14 +75,40 @@ void TBlockPath::CheckStalls(uint64_t now) {
   if (Player.QueuedTime <= 0) LastOutputTick = now;
   // The handlers may have stamped a tick later than the pass's own reading.
   const auto silentFor = [now](uint64_t last) { return now > last ? now - last : 0; };
-  if (silentFor(LastInputTick) > Current.StallLimitMs ||
-      silentFor(LastOutputTick) > Current.StallLimitMs) {
+  const bool input =
+      silentFor(LastInputTick) > (InputStarted ? Current.StallLimitMs : Current.FirstInputLimitMs);
+  const bool output = silentFor(LastOutputTick) >
+                      (OutputStarted ? Current.StallLimitMs : Current.FirstOutputLimitMs);
+  if (input || output) {
     StallReported = true;
+    uint32_t devices = 0;
+    if (input) devices |= InputStarted ? FaultInput : FaultInput | FaultInputFirst;
+    if (output) devices |= OutputStarted ? FaultOutput : FaultOutput | FaultOutputFirst;
+    FaultDevices.fetch_or(devices);
     PendingError = (uint64_t{Session_} << 1) | 1;
   }
 }
 
-void TBlockPath::ReportError() {
+void TBlockPath::InputArrived(uint64_t now) {
+  if (!InputStarted) {
+    InputStarted = true;
+    InputStartMs = static_cast<int64_t>(now > BeginTick ? now - BeginTick : 0);
+  }
+  LastInputTick = now;
+}
+
+void TBlockPath::OutputArrived(uint64_t now) {
+  // Until the first played block, LastOutputTick is the last pass that found the queue empty.
+  if (!OutputStarted) {
+    OutputStarted = true;
+    OutputStartMs = static_cast<int64_t>(now > LastOutputTick ? now - LastOutputTick : 0);
+  }
+  LastOutputTick = now;
+}
+
+void TBlockPath::ReportError(uint32_t device, int32_t code) {
+  FaultDevices.fetch_or(device);
+  FaultCode = code;
   // Several errors before the main thread looks fold into one; a stall already noted stays one.
   uint64_t expected = 0;
   PendingError.compare_exchange_strong(expected, uint64_t{Session_} << 1);
@@ -120,7 +151,7 @@ void TBlockPath::LeadIn(uint32_t readyBytes) {
 }
 
 void TBlockPath::WSCHaveData(const int16_t* data, int32_t size) {
-  LastInputTick = Clock.TickCount64();
+  InputArrived(Clock.TickCount64());
   InputFlowing = true;
   if (Silence) Silence->Feed(data, size, Player.SampleRate);
   Send(TSendTap::Recorded, data, size, Capture.SampleRate);
@@ -167,7 +198,7 @@ void TBlockPath::WSPHavePlayback(const int16_t* data, int32_t size) {
 }
 
 void TBlockPath::WSPHaveData(const int16_t* data, int32_t size) {
-  LastOutputTick = Clock.TickCount64();
+  OutputArrived(Clock.TickCount64());
   OutputFlowing = true;
   Pace.Played(Player.BytesToSeconds(static_cast<uint32_t>(std::max(size, 0))), LastOutputTick);
   Send(TSendTap::WhatUHear, data, size, Player.SampleRate);

@@ -53,7 +53,20 @@ struct TPathConfig {
   // How long neither a recorded nor a played block may come back before a device counts as
   // stopped.
   uint64_t StallLimitMs = 1000;
+  // A device just opened has less time for its first block, so a device that is still away (a
+  // sound server's sink unloaded, which opens but never delivers) is given up, and tried again,
+  // sooner: the input from Begin to its first recorded block, the output from its first queued
+  // block to the first one played.
+  uint64_t FirstInputLimitMs = 1000;
+  uint64_t FirstOutputLimitMs = 1000;
 };
+
+// Which devices a fault came from (TBlockPath::FaultDevices).
+inline constexpr uint32_t FaultInput = 1;
+inline constexpr uint32_t FaultOutput = 2;
+// The device stalled before its first block.
+inline constexpr uint32_t FaultInputFirst = 4;
+inline constexpr uint32_t FaultOutputFirst = 8;
 
 class TBlockPath {
  public:
@@ -81,19 +94,28 @@ class TBlockPath {
   void WSCHaveData(const int16_t* data, int32_t size);
   void WSPHavePlayback(const int16_t* data, int32_t size);
   void WSPHaveData(const int16_t* data, int32_t size);
-  // A device reported a failed call (relay thread, or main thread while a device starts).
-  void ReportError();
+  // A device reported a failed call (relay thread, or main thread while a device starts):
+  // device is FaultInput or FaultOutput, code the call's result.
+  void ReportError(uint32_t device, int32_t code);
   // The silence detector found silence (1) or sound (2); relay thread (Feed), or main thread
   // when a session starts.
   void SilenceFound(uint8_t mode);
 
   // Relay -> main. A device error or stall not yet collected: (session << 1) | stalled.
   std::atomic<uint64_t> PendingError{0};
+  // For the event log, set before PendingError: the Fault... bits of the devices that failed or
+  // stalled since the main thread last took them, and the code of the last failed call.
+  std::atomic<uint32_t> FaultDevices{0};
+  std::atomic<int32_t> FaultCode{0};
   // A silence event not yet collected: (session << 8) | mode.
   std::atomic<uint64_t> PendingSilence{0};
   // Audio went through the input and the output in this session.
   std::atomic<bool> InputFlowing{false};
   std::atomic<bool> OutputFlowing{false};
+  // How long this session's input took from Begin to its first recorded block, and its output
+  // from the first queued block to the first played one, in ms; -1 until then.
+  std::atomic<int64_t> InputStartMs{-1};
+  std::atomic<int64_t> OutputStartMs{-1};
   // Blocks the player refused because its queue was full, since the program started.
   std::atomic<uint64_t> RefusedBlocks{0};
   // The first recorded blocks are still held back.
@@ -109,6 +131,9 @@ class TBlockPath {
 
  private:
   void CheckStalls(uint64_t now);
+  // A recorded block came, a played block came back.
+  void InputArrived(uint64_t now);
+  void OutputArrived(uint64_t now);
   void Send(TSendTap tap, const int16_t* data, int32_t size, int32_t rate);
   // The audio waiting for the output before a new recorded block: the player's queue plus the
   // recorded blocks not yet collected, seconds.
@@ -138,8 +163,12 @@ class TBlockPath {
   TStartTrim Trim;
   std::atomic<int64_t> Trimmed{0};
   TWorkBlock Work;
+  uint64_t BeginTick = 0;
   uint64_t LastInputTick = 0;
   uint64_t LastOutputTick = 0;
   uint32_t LastReadyBytes = 0;
+  // A recorded block has come, a played block has come back, since Begin.
+  bool InputStarted = false;
+  bool OutputStarted = false;
   bool StallReported = false;
 };

@@ -28,7 +28,8 @@ int FindName(const std::vector<std::string>& names, const std::string& wanted) {
 }  // namespace
 
 TOV_Kestrune::TOV_Kestrune(TMainServices& services)
-    : Player(services.Wave),
+    : Events(services.Log, services.Clock, Setting, services.ReadMetrics),
+      Player(services.Wave),
       Capture(services.Wave),
       Fader(services.Clock),
       Stab(services.Clock, Player),
@@ -96,6 +97,12 @@ TOV_Kestrune::TOV_Kestrune(TMainServices& services)
   TimerWork.OnTimer = [this] {
     RunPosted();
     Session.Polling() ? Session.RunPlayTick() : ShowLevel();
+    Events.CheckPlugIns(PlugIns.LoadedPlugins());
+  };
+  TimerMinute.OnTimer = [this] { Events.Minute(Path.RefusedBlocks); };
+  Link.OnPeerFound = [this](TWinMSG&, const TPeerWindow& peer) { Events.PeerFound(peer); };
+  Link.OnPeerLost = [this](TWinMSG& link, const TPeerWindow& peer) {
+    Events.PeerLost(peer, link.LostReason(), link.SendTimeoutMs);
   };
   TimerPeers.OnTimer = [this] { Link.ScanPeers(); };
   FaderTick.OnTimer = [this] { Fader.TimerTick(); };
@@ -110,7 +117,7 @@ std::vector<TControl*> TOV_Kestrune::FormControls() {
 }
 
 std::vector<TTimer*> TOV_Kestrune::FormTimers() {
-  return {&TimerWork, &FaderTick, &TimerPeers};
+  return {&TimerWork, &FaderTick, &TimerPeers, &TimerMinute};
 }
 
 void TOV_Kestrune::FormCreate() {
@@ -133,9 +140,9 @@ void TOV_Kestrune::FormCreate() {
   Player.OnPlayedSource = [this](TWavePlayer*, const int16_t* d, int32_t n) {
     Path.WSPHavePlayback(d, n);
   };
-  Player.OnError = [this](TWavePlayer*, int32_t) { Path.ReportError(); };
+  Player.OnError = [this](TWavePlayer*, int32_t code) { Path.ReportError(FaultOutput, code); };
   Capture.OnData = [this](TWaveCapture*, const int16_t* d, int32_t n) { Path.WSCHaveData(d, n); };
-  Capture.OnError = [this](TWaveCapture*, int32_t) { Path.ReportError(); };
+  Capture.OnError = [this](TWaveCapture*, int32_t code) { Path.ReportError(FaultInput, code); };
   Session.Update_Destination();
   Session.Update_Source();
   InVolume.SetValue(0);
@@ -146,6 +153,8 @@ void TOV_Kestrune::FormCreate() {
       Setting, S.Ini,
       TSettingsContext{S.DecimalSeparator, S.ExeDir,
                        [this](const std::string& path) { PlugIns.ScanPlugins(path); }});
+  Events.Start(Setting.EventLog, S.FileVersion);
+  TimerMinute.SetEnabled(true);
 
   sVolume.SetValue(Setting.Volume);
   sVolumeChange();
@@ -189,6 +198,8 @@ bool TOV_Kestrune::FormClose() {
   if (Session.State() != TSessionState::Stopped) Session.Stop();
   TimerWork.SetEnabled(false);
   TimerPeers.SetEnabled(false);
+  TimerMinute.SetEnabled(false);
+  Events.Closing();
   Posted.clear();
   Delay(S.App, 20);
   if (TSilence* silence = Session.SilenceDetector()) silence->Arm(0, 0, 0);
@@ -238,6 +249,7 @@ bool TOV_Kestrune::CheckNeedRestart() {
 }
 
 void TOV_Kestrune::SettingsAccepted() {
+  Events.Switch(Setting.EventLog);
   Session.PublishPathConfig();
   CheckNeedRestart();
   GBuffer.SetMax(2 * Setting.Buffer);
@@ -264,6 +276,7 @@ void TOV_Kestrune::ShowButtons() {
 }
 
 void TOV_Kestrune::SessionStateChanged(TSessionState from, TSessionState to) {
+  Events.StateChanged(from, to, Path.Session(), Capture.SampleRate);
   switch (to) {
     case TSessionState::Stopped:
       SetStatus("STOP", ColorGrey);
@@ -290,6 +303,22 @@ void TOV_Kestrune::SessionStateChanged(TSessionState from, TSessionState to) {
     S.Tray.SetAnimate(to != TSessionState::Stopped);
     ShowButtons();
   }
+}
+
+void TOV_Kestrune::SessionFault(uint32_t session, bool stalled, bool restart) {
+  TRelayEvents::TFault fault;
+  fault.Session = session;
+  fault.Stalled = stalled;
+  fault.Restarting = restart;
+  fault.Devices = Path.FaultDevices.exchange(0);
+  fault.Code = Path.FaultCode;
+  fault.Limits = Session.PathConfig();
+  Events.Fault(fault);
+}
+
+void TOV_Kestrune::DevicesRestarted() {
+  SetupMeters();
+  Events.Restarted(Path.Session());
 }
 
 void TOV_Kestrune::SetupMeters() {

@@ -10,6 +10,7 @@
 #include "app/BlockPath.h"
 #include "app/PlugInsForSettings.h"
 #include "app/Relay.h"
+#include "app/RelayEvents.h"
 #include "app/Session.h"
 #include "app/Stabilizer.h"
 #include "dsp/Levels.h"
@@ -53,6 +54,9 @@ struct TMainServices {
   // Where notifications and the stream go instead of the window's own peer link (tests).
   TPeerNotifier* Notifier = nullptr;
   TStreamSink* Stream = nullptr;
+  // The event log (switched by the setting EventLog), and what its resource lines report.
+  TEventLog* Log = nullptr;
+  std::function<TProcessMetrics()> ReadMetrics;
 };
 
 inline constexpr TColor ColorGrey{128, 128, 128};
@@ -120,7 +124,8 @@ class TOV_Kestrune : public TFormHandler, public TSessionHost, public TInteracti
   void ShowOutputCaption(const std::string& caption) override { PanDST.SetCaption(caption); }
   int32_t InsideVolume() override { return InVolume.Value(); }
   void PollingChanged(bool polling) override;
-  void DevicesRestarted() override { SetupMeters(); }
+  void SessionFault(uint32_t session, bool stalled, bool restart) override;
+  void DevicesRestarted() override;
 
   // Controls, as the window lays them out.
   TPanel PanDST{TControlKind::Panel, "PanDST"};
@@ -142,8 +147,11 @@ class TOV_Kestrune : public TFormHandler, public TSessionHost, public TInteracti
   TTimer TimerPeers{"TimerPeers", ScanIntervalMs};
   // The fader's 10 ms steps.
   TTimer FaderTick{"FaderTimer", 10};
+  // The event log's minute: resources, refused blocks.
+  TTimer TimerMinute{"TimerMinute", 60000};
 
   TSetting Setting;
+  TRelayEvents Events;
   int32_t LoadedPID = 0;
   TWavePlayer Player;
   TWaveCapture Capture;

@@ -65,12 +65,25 @@ std::string TRelaySession::RateText() const {
 }
 
 void TRelaySession::PublishPathConfig() {
+  P.Path.Publish(PathConfig());
+}
+
+TPathConfig TRelaySession::PathConfig() const {
   TPathConfig config;
   config.Send = static_cast<TSendTap>(std::clamp(P.Setting.Send, 0, 3));
   config.Blocksize = std::clamp(P.Setting.Blocksize, 0, 3);
   config.Stab = P.Setting.StabMode == 1 ? TStabMode::Smooth : TStabMode::Block;
   config.StallLimitMs = StallLimitMs();
-  P.Path.Publish(config);
+  config.FirstInputLimitMs = FirstInputLimitMs();
+  config.FirstOutputLimitMs = FirstOutputLimitMs();
+  return config;
+}
+
+uint64_t TRelaySession::FirstBlockLimitMs(int64_t startMs) const {
+  const uint64_t full = StallLimitMs();
+  if (!Retrying || startMs < 0) return full;
+  return std::min(full,
+                  std::max(MinFirstBlockMs, FirstBlockFactor * static_cast<uint64_t>(startMs)));
 }
 
 uint64_t TRelaySession::StallLimitMs() const {
@@ -105,6 +118,7 @@ void TRelaySession::RunPlay(bool fade) {
   }
   ++Number;
   P.Path.SetSession(Number);
+  Retrying = false;
   FadeInOnStart = fade;
   WaitDeadline = static_cast<int64_t>(P.Clock.TickCount64()) + int64_t{P.Setting.Wait} * 1000;
   SetPolling(true);
@@ -179,6 +193,8 @@ bool TRelaySession::Play(int outputPosition, int inputPosition) {
   Silence->OnFound = [this](TSilence*, uint8_t mode) { P.Path.SilenceFound(mode); };
   // The next silence step arms the detector and reports sound.
   P.Path.SilenceFound(2);
+  // The first-block limits depend on whether this session tries again after a fault.
+  PublishPathConfig();
   P.Path.Begin(Silence.get());
   RelayThread = std::make_unique<TTimerThread>(P.RelayHost, [this] { P.Path.RelayPass(); });
   return true;
@@ -250,6 +266,7 @@ void TRelaySession::FinishAndStop(double value) {
 
 void TRelaySession::WaveError(bool stalled) {
   if (State_ == TSessionState::Stopped) return;
+  P.Host.SessionFault(Number, stalled, State_ != TSessionState::FadingOut);
   // Whatever fade ran belongs to the session that failed.
   P.Fader.Cancel();
   if (State_ == TSessionState::FadingOut) {
@@ -267,6 +284,7 @@ void TRelaySession::WaveError(bool stalled) {
   P.Fader.SetValue(0);
   P.Host.SetInsideVolume(0);
   RunPlay(true);
+  Retrying = true;
   if (neverOnline) WaitDeadline = deadline;
   P.Host.DevicesRestarted();
   // A device that stopped has already cost a second; look for it again at once. Errors that
@@ -296,6 +314,9 @@ bool TRelaySession::Collect() {
 }
 
 void TRelaySession::ComeOnline() {
+  // How long these devices take to start, for the first-block limits of the next tries.
+  InputStartMs = P.Path.InputStartMs;
+  OutputStartMs = P.Path.OutputStartMs;
   SetState(TSessionState::Online);
   if (FadeInOnStart) FadeIn();
 }

@@ -42,6 +42,9 @@ class TSessionHost {
   virtual void SetInsideVolume(int32_t value) = 0;
   // The display timer becomes the 200 ms device poll (true) or the 10 ms display tick again.
   virtual void PollingChanged(bool polling) = 0;
+  // A device of the session failed or stalled (stalled), before the session acts on it: it
+  // starts again (restart), or, when the fault met a stop's fade-out, stops at once.
+  virtual void SessionFault(uint32_t session, bool stalled, bool restart) = 0;
   // A device error restarted the session: the meters go back to their first style.
   virtual void DevicesRestarted() = 0;
 };
@@ -105,9 +108,21 @@ class TRelaySession {
   void SilenceStep();
   // Hands the settings the relay thread reads to the block path.
   void PublishPathConfig();
+  // What PublishPathConfig hands over.
+  TPathConfig PathConfig() const;
   // How long neither a recorded nor a played block may come back before the devices count as
   // stopped: one second plus the buffer.
   uint64_t StallLimitMs() const;
+  // How long a device just opened may take for its first block. A session started by a play
+  // request gives it the whole stall limit. A session that tries again after a fault gives it
+  // FirstBlockFactor times what the device took when it last came online, at least
+  // MinFirstBlockMs and at most the stall limit: a device that is still away (a sound server's
+  // sink unloaded opens but never delivers) is given up, and looked for again, soon, while one
+  // that is slow to start still gets the time it needs.
+  uint64_t FirstInputLimitMs() const { return FirstBlockLimitMs(InputStartMs); }
+  uint64_t FirstOutputLimitMs() const { return FirstBlockLimitMs(OutputStartMs); }
+  static constexpr uint64_t MinFirstBlockMs = 400;
+  static constexpr uint64_t FirstBlockFactor = 3;
   // Block size and queued block count of the capture from the settings and the player's buffer.
   void SizeCapture();
 
@@ -118,6 +133,7 @@ class TRelaySession {
   // The fader's finish sets the internal volume again (after a stop fade took it over).
   void RestoreFaderFinish();
   std::string RateText() const;
+  uint64_t FirstBlockLimitMs(int64_t startMs) const;
 
   TParts P;
   TSessionState State_ = TSessionState::Stopped;
@@ -129,6 +145,11 @@ class TRelaySession {
   int64_t WaitDeadline = 0;
   // Numbers the sessions; events of another number than this one are stale.
   uint32_t Number = 0;
+  // This session tries again after a fault.
+  bool Retrying = false;
+  // What the devices took for their first block when a session last came online; -1: never.
+  int64_t InputStartMs = -1;
+  int64_t OutputStartMs = -1;
   std::vector<std::string> OutputNames_;
   std::vector<std::string> InputNames_;
   std::unique_ptr<TSilence> Silence;

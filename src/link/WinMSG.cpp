@@ -37,8 +37,9 @@ int TWinMSG::FindPeer(const TPeerList& list, TWnd wnd) {
 }
 
 void TWinMSG::AddPending(TWnd wnd) {
-  // No window has handle 0; the scan would drop it anyway.
-  if (wnd == 0) return;
+  // No window has handle 0 (the scan would drop it anyway), and a window is not its own peer:
+  // it would send itself every notification and stream block.
+  if (wnd == 0 || wnd == OwnHandle) return;
   if (FindPeer(PeerList, wnd) >= 0) return;
   // A repeated announcement before the scan changes nothing: the scan would drop the copy.
   const bool waiting = std::any_of(PendingList.begin(), PendingList.end(),
@@ -49,17 +50,22 @@ void TWinMSG::AddPending(TWnd wnd) {
   PendingList.push_back(std::move(record));
 }
 
-void TWinMSG::DropPeerAt(size_t i) {
+void TWinMSG::ReportLost(const TPeerWindow& record, TPeerLoss why) {
+  Loss = why;
+  if (OnPeerLost) OnPeerLost(*this, record);
+}
+
+void TWinMSG::DropPeerAt(size_t i, TPeerLoss why) {
   // Out of the list before the event, so a handler that changes the list cannot upset us.
   TPeerWindow record = std::move(PeerList[i]);
   PeerList.erase(PeerList.begin() + static_cast<std::ptrdiff_t>(i));
-  if (OnPeerLost) OnPeerLost(*this, record);
+  ReportLost(record, why);
 }
 
 void TWinMSG::RemovePeer(TWnd wnd) {
   // Peers holds each window once.
   const int i = FindPeer(PeerList, wnd);
-  if (i >= 0) DropPeerAt(static_cast<size_t>(i));
+  if (i >= 0) DropPeerAt(static_cast<size_t>(i), TPeerLoss::Withdrew);
 }
 
 void TWinMSG::DropUnanswering(TWnd wnd) {
@@ -69,7 +75,8 @@ void TWinMSG::DropUnanswering(TWnd wnd) {
   const bool wasPending = pending != PendingList.end();
   PendingList.erase(pending, PendingList.end());
   if (wasPeer || wasPending) ++Unanswered;
-  RemovePeer(wnd);
+  const int i = FindPeer(PeerList, wnd);
+  if (i >= 0) DropPeerAt(static_cast<size_t>(i), TPeerLoss::NoAnswer);
 }
 
 const TTopWindow* TWinMSG::FindWindow(TWnd wnd) const {
@@ -95,7 +102,7 @@ void TWinMSG::ScanPeers() {
     if (FindPeer(PeerList, record.Wnd) >= 0) continue;
     const TTopWindow* window = FindWindow(record.Wnd);
     if (!window) {
-      if (OnPeerLost) OnPeerLost(*this, record);
+      ReportLost(record, TPeerLoss::NotConfirmed);
       continue;
     }
     record.WndClass = window->WndClass;
@@ -115,7 +122,7 @@ void TWinMSG::ScanPeers() {
   }
   for (TWnd wnd : gone) {
     const int i = FindPeer(PeerList, wnd);
-    if (i >= 0) DropPeerAt(static_cast<size_t>(i));
+    if (i >= 0) DropPeerAt(static_cast<size_t>(i), TPeerLoss::Vanished);
   }
 }
 

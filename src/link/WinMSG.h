@@ -55,6 +55,14 @@ struct TPeerWindow {
 
 using TPeerList = std::vector<TPeerWindow>;
 
+// Why OnPeerLost was raised.
+enum class TPeerLoss {
+  Withdrew,      // the peer sent ctlBye
+  Vanished,      // its window is gone, or has another class now
+  NotConfirmed,  // an announced handle that is no top-level window
+  NoAnswer,      // a send to it got no answer in time
+};
+
 // The transport between this program and other programs on the desktop: peers announce their
 // top-level window, a scan every 100 ms confirms them (the owner calls ScanPeers on a timer),
 // and from then on they receive notifications and data blocks.
@@ -77,6 +85,8 @@ class TWinMSG : public TPeerNotifier {
   // and of a peer that is confirmed. The record is valid during the call only.
   std::function<void(TWinMSG&, const TPeerWindow&)> OnPeerLost;
   std::function<void(TWinMSG&, const TPeerWindow&)> OnPeerFound;
+  // Why the peer in the OnPeerLost event in progress was lost.
+  TPeerLoss LostReason() const { return Loss; }
 
   // Decodes a received WM_WINMSG. True for the transport's control code (ctlHello registers the
   // sender as pending, ctlBye removes it, ctlQueryId is left to the owner); false for an
@@ -118,7 +128,8 @@ class TWinMSG : public TPeerNotifier {
   // A send to the window got no answer: it stops being a peer or an announcement.
   void DropUnanswering(TWnd wnd);
   // Removes the record at position i of Peers and reports it.
-  void DropPeerAt(size_t i);
+  void DropPeerAt(size_t i, TPeerLoss why);
+  void ReportLost(const TPeerWindow& record, TPeerLoss why);
   std::vector<TWnd> ActivePeerHandles(std::optional<int32_t> kind) const;
   const TTopWindow* FindWindow(TWnd wnd) const;
 
@@ -129,4 +140,5 @@ class TWinMSG : public TPeerNotifier {
   // The desktop's windows of the last scan, sorted by Wnd; kept to reuse its memory.
   std::vector<TTopWindow> Windows;
   uint64_t Unanswered = 0;
+  TPeerLoss Loss = TPeerLoss::Withdrew;
 };

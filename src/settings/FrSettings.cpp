@@ -77,13 +77,13 @@ void TFrSettings::Layout() {
   sVolume.SetHint("Default volume");
   LVolume.SetBounds(245, 87, 65, 16);
   LVolume.SetCaption("Volume");
-  LFadeOut.SetBounds(10, 121, 120, 16);
+  LFadeOut.SetBounds(10, 121, 90, 16);
   LFadeOut.SetCaption("Fade out (sec)");
-  EFadeOut.SetBounds(135, 118, 70, 22);
-  LFadeIn.SetBounds(10, 149, 120, 16);
+  EFadeOut.SetBounds(105, 118, 60, 22);
+  LFadeIn.SetBounds(10, 149, 90, 16);
   LFadeIn.SetCaption("Fade in (sec)");
-  EFadeIn.SetBounds(135, 146, 70, 22);
-  RGStab.SetBounds(212, 112, 98, 62);
+  EFadeIn.SetBounds(105, 146, 60, 22);
+  RGStab.SetBounds(172, 112, 138, 62);
   RGStab.SetCaption("Stabilizer");
   RGStab.SetHint("How the buffer is held: whole frames repeated or left out, or smooth resampling");
   RGStab.SetItems({"Whole frames", "Smooth"});

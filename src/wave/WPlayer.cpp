@@ -22,6 +22,10 @@ void ScaleSamples(const int16_t* source, int16_t* output, int32_t size, int32_t 
     std::memcpy(output, source, static_cast<size_t>(samples) * 2);
     return;
   }
+  if (volume == 0) {
+    std::memset(output, 0, static_cast<size_t>(samples) * 2);
+    return;
+  }
   for (int32_t i = 0; i < samples; ++i) {
     int32_t v = source[i] * volume / 100;
     if (v > 32767) v = 32767;
@@ -52,10 +56,12 @@ void TWavePlayer::RaiseError(uint32_t code) {
 }
 
 int32_t TWavePlayer::Open() {
+  Releaser.RetryKept();
   if (DeviceIndex < 0 || DeviceIndex >= DeviceCount()) return -1;
   // A second open would strand the queued blocks of the first.
   if (Active.load()) return static_cast<int32_t>(MMSYSERR_ALLOCATED);
   const uint32_t id = static_cast<uint32_t>(Devices[DeviceIndex].DeviceID);
+  if (Releaser.Keeps(id)) return static_cast<int32_t>(MMSYSERR_ALLOCATED);
   const TWaveFormatEx format = MakeWaveFormat(SampleRate, Channels, Bits);
   uint32_t r = Api.OutOpen(nullptr, id, format, nullptr, 0, WAVE_FORMAT_QUERY);
   if (r != 0) return static_cast<int32_t>(r);
@@ -63,7 +69,10 @@ int32_t TWavePlayer::Open() {
   r = Api.OutOpen(&raw, id, format, &PlayerDoneProc, id, CALLBACK_FUNCTION);
   if (r != 0) return static_cast<int32_t>(r);
   Handle = TWaveHandle(Api, TWaveSide::Output, raw);
+  OpenDevice = id;
   Blocks = std::make_unique<TWaveBlocks>();
+  // Room for the blocks whose unprepare may fail, so that giving them back allocates nothing.
+  Stranded.reserve(16);
   AppliedVolume = Volume.load();
   // The queue of an earlier session says nothing about this one.
   QueuedTime.store(0.0);
@@ -83,15 +92,11 @@ void TWavePlayer::Reserve(int32_t blockBytes) {
 }
 
 void TWavePlayer::Close() {
+  Releaser.RetryKept();
   if (!Active.load()) return;
   Active.store(false);
-  Api.OutReset(Handle.Get());
-  if (Blocks) {
-    for (auto& block : *Blocks) Api.OutUnprepareHeader(Handle.Get(), &block->Header);
-    Blocks.reset();
-  }
+  Releaser.Release(OpenDevice, Handle, Blocks, Stranded);
   Pool.Clear();
-  Handle.Close();
   PeakLeft.store(0);
   PeakRight.store(0);
 }
@@ -114,14 +119,14 @@ bool TWavePlayer::AddBuffer(const int16_t* data, int32_t size) {
       Blocks->reserve(Blocks->size() + 1);
     } catch (const std::bad_alloc&) {
       Api.OutUnprepareHeader(Handle.Get(), &block->Header);
-      Pool.Give(std::move(block));
+      GiveBackBlock(std::move(block), Pool, Stranded);
       return false;
     }
     r = Api.OutWrite(Handle.Get(), &block->Header);
     if (r != 0) Api.OutUnprepareHeader(Handle.Get(), &block->Header);
   }
   if (r != 0) {
-    Pool.Give(std::move(block));
+    GiveBackBlock(std::move(block), Pool, Stranded);
     RaiseError(r);
     UpdateQueued();
     return false;
@@ -151,11 +156,12 @@ void TWavePlayer::ProcessDone() {
       if (r != 0) RaiseError(r);
       FoldPeaks(block->Data.get(), size, first, PeakLeft, PeakRight);
       if (OnPlayed) OnPlayed(this, block->Data.get(), size);
-      Pool.Give(std::move(block));
+      GiveBackBlock(std::move(block), Pool, Stranded);
     }
   } catch (...) {
     // A failing handler ends the pass; the block in hand is not revisited but is not leaked.
     if (block && prepared) Api.OutUnprepareHeader(Handle.Get(), &block->Header);
+    GiveBackBlock(std::move(block), Pool, Stranded);
   }
   UpdateQueued();
 }

@@ -9,6 +9,7 @@
 
 #include "wave/WaveApi.h"
 #include "wave/WaveFormat.h"
+#include "wave/WaveRelease.h"
 
 // Plays blocks on one wave-output device. AddBuffer copies a block, applies the volume and
 // queues it, refusing blocks while more than twice BufferTime is waiting; the relay thread's
@@ -56,7 +57,11 @@ class TWavePlayer {
   // 0, -1 without a selected device, else the platform's code (nothing is left open then).
   int32_t Open();
   // Resets and releases every block without raising an event, then closes.
+  // A device that will not let go of its blocks is kept and released at a later open or close
+  // (TWaveRelease).
   void Close();
+  // Devices an earlier close could not release yet.
+  size_t KeptDevices() const { return Releaser.Kept(); }
   // Readies blocks for a session whose blocks hold up to blockBytes (main thread, while open and
   // before the relay thread starts): enough for twice BufferTime queued plus a margin.
   void Reserve(int32_t blockBytes);
@@ -83,6 +88,12 @@ class TWavePlayer {
 
   TWaveApi& Api;
   TBlockPool Pool;
+  // Blocks whose unprepare failed: not reusable, and not to be freed before the device has been
+  // released (the close tries the unprepare again).
+  TWaveBlocks Stranded;
+  // The catalogue identifier of the device open now.
+  uint32_t OpenDevice = 0;
+  TWaveRelease Releaser{Api, TWaveSide::Output};
   // The volume the queued blocks carry; the relay thread's own.
   int32_t AppliedVolume = 100;
 };

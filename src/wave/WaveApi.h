@@ -146,6 +146,15 @@ class TWaveHandle {
   TWaveRawHandle Get() const { return Raw; }
   explicit operator bool() const { return Raw != nullptr; }
 
+  // Closes the device and empties the handle only when the platform did close it, so a close
+  // refused (blocks still queued) can be tried again.
+  uint32_t TryClose() {
+    if (!Raw) return 0;
+    const uint32_t r = Side == TWaveSide::Input ? Api->InClose(Raw) : Api->OutClose(Raw);
+    if (r == 0) Raw = nullptr;
+    return r;
+  }
+
   // Closes the device; the handle is empty afterwards whatever the result, since a handle the
   // platform refused to close cannot be used for anything else either.
   uint32_t Close() {

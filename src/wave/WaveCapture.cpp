@@ -39,10 +39,12 @@ void TWaveCapture::SetBufferSize(int32_t bytes) {
 }
 
 int32_t TWaveCapture::Open() {
+  Releaser.RetryKept();
   if (DeviceIndex < 0 || DeviceIndex >= DeviceCount()) return -1;
   // A second open would strand the queued blocks of the first.
   if (Active.load()) return static_cast<int32_t>(MMSYSERR_ALLOCATED);
   const uint32_t id = static_cast<uint32_t>(Devices[DeviceIndex].DeviceID);
+  if (Releaser.Keeps(id)) return static_cast<int32_t>(MMSYSERR_ALLOCATED);
   const TWaveFormatEx format = MakeWaveFormat(SampleRate, 2, Bits);
   uint32_t r = Api.InOpen(nullptr, id, format, nullptr, 0, WAVE_FORMAT_QUERY);
   if (r != 0) return static_cast<int32_t>(r);
@@ -50,28 +52,25 @@ int32_t TWaveCapture::Open() {
   r = Api.InOpen(&raw, id, format, &CaptureDoneProc, id, CALLBACK_FUNCTION);
   if (r != 0) return static_cast<int32_t>(r);
   Handle = TWaveHandle(Api, TWaveSide::Input, raw);
+  OpenDevice = id;
   r = Api.InStart(raw);
   Blocks = std::make_unique<TWaveBlocks>();
   // Room for the queue, also for one that the settings make a few times longer, so recording
   // goes on without allocating.
   const auto count = static_cast<size_t>(std::max(BufferCount.load(), 1));
   Blocks->reserve(4 * count);
+  Stranded.reserve(count);
   Pool.Reserve(BlockSize.load(), count, false);
   Active.store(true);
   return static_cast<int32_t>(r);
 }
 
 int32_t TWaveCapture::Close() {
+  Releaser.RetryKept();
   if (!Active.load()) return 0;
   Active.store(false);
-  Api.InReset(Handle.Get());
-  if (Blocks) {
-    for (auto& block : *Blocks) Api.InUnprepareHeader(Handle.Get(), &block->Header);
-    Blocks.reset();
-  }
+  Releaser.Release(OpenDevice, Handle, Blocks, Stranded);
   Pool.Clear();
-  Api.InStop(Handle.Get());
-  Handle.Close();
   PeakLeft.store(0);
   PeakRight.store(0);
   return 0;
@@ -110,10 +109,10 @@ void TWaveCapture::Collect(bool& first) {
     FoldPeaks(block->Data.get(), size, first, PeakLeft, PeakRight);
     // Back to the pool after the handler, also when it throws.
     struct TGiveBack {
-      TBlockPool& Pool;
+      TWaveCapture& Capture;
       std::unique_ptr<TWaveBlock>& Block;
-      ~TGiveBack() { Pool.Give(std::move(Block)); }
-    } giveBack{Pool, block};
+      ~TGiveBack() { GiveBackBlock(std::move(Block), Capture.Pool, Capture.Stranded); }
+    } giveBack{*this, block};
     if (OnData) OnData(this, block->Data.get(), size);
   }
 }
@@ -125,7 +124,7 @@ void TWaveCapture::Refill() {
     if (!block) return;
     uint32_t r = Api.InPrepareHeader(Handle.Get(), &block->Header);
     if (r != 0) {
-      Pool.Give(std::move(block));
+      GiveBackBlock(std::move(block), Pool, Stranded);
       RaiseError(r);
       return;
     }
@@ -138,7 +137,7 @@ void TWaveCapture::Refill() {
       block = std::move(Blocks->back());
       Blocks->pop_back();
       Api.InUnprepareHeader(Handle.Get(), header);
-      Pool.Give(std::move(block));
+      GiveBackBlock(std::move(block), Pool, Stranded);
       RaiseError(r);
       return;
     }

@@ -8,6 +8,7 @@
 
 #include "wave/WaveApi.h"
 #include "wave/WaveFormat.h"
+#include "wave/WaveRelease.h"
 
 // Records from one wave-input device in blocks of BlockSize bytes, keeping BufferCount empty
 // blocks queued at the device. The owner's relay thread calls ProcessDone every 10 ms, which
@@ -56,8 +57,11 @@ class TWaveCapture {
   // 0, -1 without a selected device, else the platform's code. A failed start leaves the device
   // open (Active) with the code returned; Close releases it.
   int32_t Open();
-  // Always 0; no event is raised for the blocks dropped here.
+  // Always 0; no event is raised for the blocks dropped here. A device that will not let go of
+  // its blocks is kept and released at a later open or close (TWaveRelease).
   int32_t Close();
+  // Devices an earlier close could not release yet.
+  size_t KeptDevices() const { return Releaser.Kept(); }
   void ProcessDone();
   // Recorded bytes in the finished blocks at the head of the queue.
   uint32_t ReadyBytes();
@@ -69,7 +73,15 @@ class TWaveCapture {
   void Collect(bool& first);
   void Refill();
   void RaiseError(uint32_t code);
+  // To the pool, or, still prepared, to Stranded.
+  void GiveBack(std::unique_ptr<TWaveBlock> block);
 
   TWaveApi& Api;
   TBlockPool Pool;
+  // Blocks whose unprepare failed: not reusable, and not to be freed before the device has been
+  // released (the close tries the unprepare again).
+  TWaveBlocks Stranded;
+  // The catalogue identifier of the device open now.
+  uint32_t OpenDevice = 0;
+  TWaveRelease Releaser{Api, TWaveSide::Input};
 };

@@ -342,6 +342,8 @@ class TConnection {
   std::deque<TReceived> Blocks;
   uint64_t BlocksLostHere = 0;
   uint64_t Foreign = 0;
+  // The longest time between two blocks' arrivals: how long the stream stood still.
+  ULONGLONG LongestPauseMs = 0;
   // Blocks waiting here at most: a few seconds of the smallest blocks.
   static constexpr size_t MaxWaiting = 2048;
 
@@ -365,6 +367,9 @@ class TConnection {
         ++Foreign;
         return true;
       }
+      const ULONGLONG now = GetTickCount64();
+      if (LastArrival) LongestPauseMs = std::max(LongestPauseMs, now - LastArrival);
+      LastArrival = now;
       if (Blocks.size() >= MaxWaiting) {
         ++BlocksLostHere;
         return true;
@@ -384,6 +389,7 @@ class TConnection {
   TLinkWindow Window;
   TWinMSG Link;
   bool InHello = false;
+  ULONGLONG LastArrival = 0;
 };
 
 // Runs this thread's messages until tick returns false or Ctrl-C; tick runs at least every 50 ms.
@@ -511,6 +517,9 @@ int Record(TDesktop& desktop, const TInstance& instance, const TOptions& o) {
                            recorder.SampleRate(), o.File.c_str(),
                            static_cast<unsigned long long>(recorder.BlocksWritten()),
                            static_cast<unsigned long long>(recorder.BlocksRefused())));
+  if (recorder.BlocksWritten() > 1)
+    PrintLine(stdout, Format("longest pause between blocks: %llu ms",
+                             static_cast<unsigned long long>(c.LongestPauseMs)));
   if (c.BlocksLostHere)
     PrintLine(stderr, Format("kestrune-ctl: %llu blocks came faster than the file took them",
                              static_cast<unsigned long long>(c.BlocksLostHere)));

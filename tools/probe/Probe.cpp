@@ -22,6 +22,10 @@
 //                                                    main window
 //   kestrune-probe minimize                          minimises the main window as its button does
 //   kestrune-probe wait <Control> <text> <ms>        waits until the control shows the text
+//   kestrune-probe follow <Control> <ms>             looks at the control every ms until ended
+//                                                    and prints each text it shows, with the
+//                                                    local time: "2026-12-09 03:12:44.120 WAIT"
+//                                                    ("-" while there is no such control)
 //
 // Exit codes: 0 done, 1 not found (or the text did not come in time), 2 wrong arguments.
 
@@ -458,6 +462,30 @@ int Wait(const std::string& name, const std::string& text, const char* timeoutTe
   return 1;
 }
 
+int Follow(const std::string& name, const char* intervalText) {
+  char* end = nullptr;
+  const long interval = std::strtol(intervalText, &end, 10);
+  if (!end || *end || interval < 10 || interval > 60000) {
+    std::fprintf(stderr, "kestrune-probe: the interval must be 10..60000 ms: %s\n", intervalText);
+    return 2;
+  }
+  // A line for the first look too, so the reader knows where things started.
+  std::string last = "\n";
+  for (;;) {
+    HWND hwnd = FindControl(name);
+    const std::string text = hwnd ? WindowText(hwnd) : "-";
+    if (text != last) {
+      SYSTEMTIME t;
+      GetLocalTime(&t);
+      std::printf("%04u-%02u-%02u %02u:%02u:%02u.%03u %s\n", t.wYear, t.wMonth, t.wDay, t.wHour,
+                  t.wMinute, t.wSecond, t.wMilliseconds, text.c_str());
+      std::fflush(stdout);
+      last = text;
+    }
+    Sleep(static_cast<DWORD>(interval));
+  }
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: kestrune-probe windows|boxes|close|minimize\n"
@@ -466,7 +494,8 @@ int Usage() {
                "       kestrune-probe check <Control> 1|0\n"
                "       kestrune-probe select <Control> <text|position>\n"
                "       kestrune-probe answer <button>\n"
-               "       kestrune-probe wait <Control> <text> <timeout-ms>\n");
+               "       kestrune-probe wait <Control> <text> <timeout-ms>\n"
+               "       kestrune-probe follow <Control> <interval-ms>\n");
   return 2;
 }
 
@@ -492,5 +521,6 @@ int main(int argc, char** argv) {
   if (cmd == "boxes" && args.size() == 1) return ListBoxes();
   if (cmd == "answer" && args.size() == 2) return Answer(args[1]);
   if (cmd == "wait" && args.size() == 4) return Wait(args[1], args[2], argv[4]);
+  if (cmd == "follow" && args.size() == 3) return Follow(args[1], argv[3]);
   return Usage();
 }

@@ -10,6 +10,7 @@
 #include "platform/win32/Instance.h"
 #include "platform/win32/PeerLink.h"
 #include "platform/win32/PlugInLibraries.h"
+#include "platform/win32/ProcessMetrics.h"
 #include "platform/win32/Profile.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/VersionInfo.h"
@@ -64,6 +65,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   TWinPlugInLibraries plugInLibraries;
   TFaultGuard plugInGuard;
   TWin32Desktop desktop;
+  // Off until the settings switch it on; it outlives the window, whose close it records.
+  TEventLog log(LogPathOf(exePath), MakeStdioLogFiles());
   TMainServices services{app,
                          SystemClock(),
                          wave,
@@ -80,7 +83,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                          version.FileVersion,
                          LocaleDecimalSeparator(),
                          nullptr,
-                         nullptr};
+                         nullptr,
+                         &log,
+                         ReadProcessMetrics};
   TOV_Kestrune form(services);
   TWinRunKeys runKeys;
   TMainAudio audio(form);

@@ -84,12 +84,19 @@ void TWin32App::RunPosted() {
 int TWin32App::Run() {
   MSG msg;
   BOOL got;
-  while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
+  while ((got = GetMessageA(&msg, nullptr, 0, 0)) != 0) {
+    // A message the system could not hand over (Wine fails so on a WM_COPYDATA of 2 MB or more
+    // from another program) is lost, not the end of the program; the pause keeps a failure
+    // that repeats from spinning.
+    if (got < 0) {
+      ::Sleep(10);
+      continue;
+    }
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
   RunPosted();
-  return got == 0 ? static_cast<int>(msg.wParam) : 1;
+  return static_cast<int>(msg.wParam);
 }
 
 LRESULT CALLBACK TWin32App::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -69,7 +69,11 @@ bool TWin32Dialog::ShowModal(TFormHandler& handler, HWND owner, const std::strin
       PostQuitMessage(static_cast<int>(msg.wParam));
       break;
     }
-    if (got < 0) break;
+    if (got < 0) {
+      // A message that could not be handed over is lost; the dialog stays.
+      Sleep(10);
+      continue;
+    }
     if (!Handle() || !IsDialogMessageA(Handle(), &msg)) {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);

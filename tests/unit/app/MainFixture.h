@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "MemoryLogFiles.h"
 #include "app/MainDaemon.h"
 #include "platform/sim/SimWave.h"
 #include "ui/Headless.h"
@@ -127,6 +128,7 @@ class MainFixture : public ::testing::Test {
     App.Attach(Form->TimerWork);
     App.Attach(Form->FaderTick);
     App.Attach(Form->TimerPeers);
+    App.Attach(Form->TimerMinute);
     Form->FormCreate();
   }
 
@@ -164,9 +166,35 @@ class MainFixture : public ::testing::Test {
   TFakeGuard PlugInGuard;
   TFakeDesktop Desktop;
   TRecordingShell Shell;
-  TMainServices Services{App,        Clock,     Sim,         Window,      Dialogs, Tray,
-                         RelayHost,  Ini,       PlugInFiles, PlugInGuard, Desktop, Shell,
-                         "C:\\Apps", "1.0.1.5", '.',         &Notifier,   &Stream};
+  // The event log on memory files; the setting EventLog switches it as in the program.
+  std::shared_ptr<TMemoryLogDisk> LogDisk = std::make_shared<TMemoryLogDisk>();
+  TEventLog Log{"C:\\Apps\\Kestrune.log", std::make_unique<TMemoryLogFiles>(LogDisk), [this] {
+                  TEventLogOptions options;
+                  options.Now = LocalTimeOf(Clock);
+                  options.RetryAfter = std::chrono::milliseconds(20);
+                  options.StopWait = std::chrono::milliseconds(500);
+                  return options;
+                }()};
+  TProcessMetrics Metrics{1000000, 50, 10, 20, 4};
+  TMainServices Services{App,
+                         Clock,
+                         Sim,
+                         Window,
+                         Dialogs,
+                         Tray,
+                         RelayHost,
+                         Ini,
+                         PlugInFiles,
+                         PlugInGuard,
+                         Desktop,
+                         Shell,
+                         "C:\\Apps",
+                         "1.0.1.5",
+                         '.',
+                         &Notifier,
+                         &Stream,
+                         &Log,
+                         [this] { return Metrics; }};
   std::unique_ptr<TOV_Kestrune> Form;
   int32_t Input = 0;
   int32_t Output = 0;

@@ -28,9 +28,9 @@ TEST(RelayThread, RealThreadRelaysAndStopsCleanly) {
   TFakeGuard guard;
   TFakeDesktop desktop;
   TRecordingShell shell;
-  TMainServices services{app,        clock,     sim,       window,    dialogs, tray,
-                         host,       ini,       libraries, guard,     desktop, shell,
-                         "C:\\Apps", "1.0.1.5", '.',       &notifier, nullptr};
+  TMainServices services{app, clock,     sim,     window,  dialogs, tray,       host,
+                         ini, libraries, guard,   desktop, shell,   "C:\\Apps", "1.0.1.5",
+                         '.', &notifier, nullptr, nullptr, {}};
   auto form = std::make_unique<TOV_Kestrune>(services);
   app.Attach(form->TimerWork);
   app.Attach(form->FaderTick);

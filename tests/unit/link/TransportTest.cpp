@@ -303,3 +303,28 @@ TEST(Transport, FindPeerAndRefusedSends) {
 }
 
 }  // namespace
+
+TEST(Transport, AWindowIsNotItsOwnPeerAndLossesSayWhy) {
+  TTransportFixture f;
+  f.Desktop.Add(Own, "TOV_Kestrune");
+  f.Desktop.Add(0x100, "TController");
+  f.Desktop.Add(0x200, "TController");
+  f.Desktop.Add(0x300, "TController");
+  // Our own handle in wParam (a message we sent ourselves, or a forged one) announces nothing.
+  f.Hello(Own);
+  for (TWnd w : {0x100, 0x200, 0x300, 0x999}) f.Hello(w);
+  std::vector<TPeerLoss> reasons;
+  f.Link.OnPeerLost = [&](TWinMSG& link, const TPeerWindow&) {
+    reasons.push_back(link.LostReason());
+  };
+  f.Link.ScanPeers();
+  EXPECT_EQ(f.PeerHandles(), (std::vector<TWnd>{0x100, 0x200, 0x300}));
+  f.Bye(0x100);
+  f.Desktop.Windows.erase(0x200);
+  f.Link.ScanPeers();
+  f.Desktop.Windows[0x300].Hung = true;
+  f.Link.NotifyPeers(0, ntfSound, 0);
+  EXPECT_EQ(reasons, (std::vector<TPeerLoss>{TPeerLoss::NotConfirmed, TPeerLoss::Withdrew,
+                                             TPeerLoss::Vanished, TPeerLoss::NoAnswer}));
+  EXPECT_TRUE(f.Link.Peers().empty());
+}

@@ -105,9 +105,9 @@ class RelayAllocationTest : public MainFixture {
  protected:
   TUncountedWave Wave{Sim};
   TCountingStream Sink;
-  TMainServices Counted{App,        Clock,     Wave,        Window,      Dialogs, Tray,
-                        RelayHost,  Ini,       PlugInFiles, PlugInGuard, Desktop, Shell,
-                        "C:\\Apps", "1.0.1.5", '.',         &Notifier,   &Sink};
+  TMainServices Counted{App, Clock,       Wave,        Window,  Dialogs, Tray,       RelayHost,
+                        Ini, PlugInFiles, PlugInGuard, Desktop, Shell,   "C:\\Apps", "1.0.1.5",
+                        '.', &Notifier,   &Sink,       nullptr, {}};
 
   // Like Run, with the relay passes counted.
   void CountedRun(uint64_t ms) {

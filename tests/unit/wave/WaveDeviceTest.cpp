@@ -237,3 +237,136 @@ TEST(SimWave, RealTimeDevicesPlayOnTheirOwnThread) {
   player.Close();
   EXPECT_EQ(sim.OpenHandles(), 0);
 }
+
+// A reset, unprepare or close that fails must neither strand the device's blocks nor free
+// memory the device still writes into (the simulated device goes on recording into its queued
+// blocks; AddressSanitizer sees a write into freed blocks).
+TEST(WaveRelease, ACallThatFailsOnceAtTheCloseStillReleasesEverything) {
+  for (TSimCall call : {TSimCall::InReset, TSimCall::OutReset, TSimCall::InUnprepare,
+                        TSimCall::OutUnprepare, TSimCall::InClose, TSimCall::OutClose}) {
+    SCOPED_TRACE(static_cast<int>(call));
+    TRelayRig r;
+    r.Start();
+    r.Run(300);
+    r.Sim.FailNext(call, MMSYSERR_ERROR);
+    r.Stop();
+    r.Sim.Advance(500);
+    EXPECT_TRUE(r.AllReleased()) << r.Sim.OpenHandles() << " handles, " << r.Sim.PreparedHeaders()
+                                 << " prepared, " << r.Sim.QueuedHeaders() << " queued";
+    EXPECT_EQ(r.Capture.KeptDevices() + r.Player.KeptDevices(), 0u);
+  }
+}
+
+TEST(WaveRelease, ADeviceThatWillNotLetGoIsKeptAndReleasedAtTheNextOpenOrClose) {
+  TRelayRig r;
+  r.Start();
+  r.Run(300);
+  r.Sim.FailAlways(TSimCall::InReset, MMSYSERR_ERROR);
+  r.Sim.FailAlways(TSimCall::OutReset, MMSYSERR_ERROR);
+  r.Stop();
+  EXPECT_EQ(r.Capture.KeptDevices(), 1u);
+  EXPECT_EQ(r.Player.KeptDevices(), 1u);
+  // The input still records into the blocks it holds: they must still be there.
+  r.Sim.Advance(1000);
+  EXPECT_EQ(r.Sim.OpenHandles(), 2);
+  r.Sim.ClearFailures();
+  // The next session's open releases the kept input; a close the kept output.
+  ASSERT_EQ(r.Capture.Open(), 0);
+  EXPECT_EQ(r.Capture.KeptDevices(), 0u);
+  r.Player.Close();
+  EXPECT_EQ(r.Player.KeptDevices(), 0u);
+  r.Capture.Close();
+  EXPECT_TRUE(r.AllReleased());
+}
+
+TEST(WaveRelease, ABlockWhoseUnprepareFailedInPassingIsUnpreparedAtTheClose) {
+  TRelayRig r;
+  r.Start();
+  r.Run(300);
+  // The relay's passes give done blocks back; one unprepare on each side fails.
+  r.Sim.FailNext(TSimCall::InUnprepare, MMSYSERR_ERROR);
+  r.Sim.FailNext(TSimCall::OutUnprepare, MMSYSERR_ERROR);
+  r.Run(300);
+  EXPECT_EQ(r.CaptureErrors.size(), 1u);
+  EXPECT_EQ(r.PlayerErrors.size(), 1u);
+  r.Stop();
+  EXPECT_TRUE(r.AllReleased()) << r.Sim.PreparedHeaders() << " prepared";
+}
+
+TEST(WaveRelease, ADeviceKeptIsNotOpenedAgainSoTriesDoNotPileUpHandles) {
+  TRelayRig r;
+  r.Start();
+  r.Run(300);
+  r.Sim.FailAlways(TSimCall::OutReset, MMSYSERR_ERROR);
+  // A session that tries again and again while the driver will not reset.
+  for (int i = 0; i < 20; ++i) {
+    r.Player.Close();
+    r.Player.Open();
+  }
+  EXPECT_EQ(r.Player.KeptDevices(), 1u);
+  EXPECT_EQ(r.Player.Open(), static_cast<int32_t>(MMSYSERR_ALLOCATED));
+  r.Sim.ClearFailures();
+  EXPECT_EQ(r.Player.Open(), 0);
+  r.Stop();
+  EXPECT_TRUE(r.AllReleased());
+}
+
+namespace {
+
+// A device whose sound-server stream died, as Wine shows it when the sink or source is unloaded
+// (measured: WinmmWave.CallsOnADeviceWhoseStreamDied): the reset fails and leaves the blocks
+// queued, an unprepare answers "still playing", yet the close succeeds and lets go of everything.
+class TDeadStreamApi : public TSimWaveApi {
+ public:
+  bool Dead = false;
+  uint32_t InReset(TWaveRawHandle h) override {
+    return Dead ? MMSYSERR_ERROR : TSimWaveApi::InReset(h);
+  }
+  uint32_t OutReset(TWaveRawHandle h) override {
+    return Dead ? MMSYSERR_ERROR : TSimWaveApi::OutReset(h);
+  }
+  uint32_t InClose(TWaveRawHandle h) override {
+    if (Dead) TSimWaveApi::InReset(h);
+    return TSimWaveApi::InClose(h);
+  }
+  uint32_t OutClose(TWaveRawHandle h) override {
+    if (Dead) TSimWaveApi::OutReset(h);
+    return TSimWaveApi::OutClose(h);
+  }
+};
+
+}  // namespace
+
+TEST(WaveRelease, ADeviceWhoseStreamDiedIsClosedAndOpensAgain) {
+  TDeadStreamApi api;
+  const int32_t in = api.AddInput(TSimDeviceSpec("Line In"));
+  const int32_t out = api.AddOutput(TSimDeviceSpec("Speakers"));
+  TWaveCapture capture(api);
+  TWavePlayer player(api);
+  capture.BlockSize = 880;
+  player.BufferTime = 0.1;
+  capture.OnData = [&](TWaveCapture*, const int16_t* d, int32_t n) { player.AddBuffer(d, n); };
+  ASSERT_EQ(player.Open(), 0);
+  ASSERT_EQ(capture.Open(), 0);
+  for (int i = 0; i < 30; ++i) {
+    capture.ProcessDone();
+    player.ProcessDone();
+    api.Advance(10);
+  }
+  api.Unplug(TWaveSide::Input, in, TSimUnplug::Silent);
+  api.Unplug(TWaveSide::Output, out, TSimUnplug::Silent);
+  api.Dead = true;
+  capture.Close();
+  player.Close();
+  EXPECT_EQ(capture.KeptDevices() + player.KeptDevices(), 0u)
+      << "a device that closed holds nothing";
+  EXPECT_EQ(api.OpenHandles(), 0);
+  api.Dead = false;
+  api.Plug(TWaveSide::Input, in);
+  api.Plug(TWaveSide::Output, out);
+  EXPECT_EQ(player.Open(), 0);
+  EXPECT_EQ(capture.Open(), 0);
+  capture.Close();
+  player.Close();
+  EXPECT_EQ(api.OpenHandles(), 0);
+}

@@ -192,7 +192,8 @@ TEST(Ctl, WatchPrintsEachNotificationWithItsTimeAndWithdrawsAtTheEnd) {
   TChild second;
   ASSERT_TRUE(second.Start(CtlPath(), "watch --pid 33"));
   ASSERT_TRUE(second.WaitLine("watching", 15000, gone->Pumper()));
-  gone->Pump();
+  // The line comes before the announcement: the window goes only once it has a peer.
+  ASSERT_TRUE(gone->PumpUntil([&] { return gone->Link.Peers().size() == 1; }, 5000));
   gone.reset();
   EXPECT_EQ(second.Wait(15000), std::optional<DWORD>(7)) << second.Output();
 }

@@ -233,3 +233,107 @@ TEST(WinmmWave, AnUnpluggedSinkStopsTheDeviceSilentlyAndReopensOnceBack) {
   EXPECT_EQ(loop.PeakFrom(44100 / 2), 8000);
   say("done");
 }
+
+// How long a freshly opened device takes to deliver its first block under this system's sound
+// stack: the figure the first-block stall limits are chosen from. Run by hand with
+// KESTRUNE_FIRST_BLOCK_CYCLES=<n> (and optionally KESTRUNE_FIRST_BLOCK_INPUT, _OUTPUT for the
+// device names); prints one "measured:" line per cycle.
+TEST(WinmmWave, FirstBlockOfAFreshlyOpenedDevice) {
+  const char* cyclesText = std::getenv("KESTRUNE_FIRST_BLOCK_CYCLES");
+  if (!cyclesText) GTEST_SKIP() << "run by hand with KESTRUNE_FIRST_BLOCK_CYCLES";
+  const char* inputName = std::getenv("KESTRUNE_FIRST_BLOCK_INPUT");
+  const char* outputName = std::getenv("KESTRUNE_FIRST_BLOCK_OUTPUT");
+  const int cycles = std::atoi(cyclesText);
+  TTone tone(1000, 8000);
+  for (int cycle = 0; cycle < cycles; ++cycle) {
+    TLoopback loop;
+    std::string why;
+    const uint64_t opening = GetTickCount64();
+    ASSERT_TRUE(loop.Open(outputName ? outputName : "RelayOut",
+                          inputName ? inputName : "Monitor of TestSource", why))
+        << why;
+    const uint64_t opened = GetTickCount64();
+    int64_t firstIn = -1;
+    int64_t firstOut = -1;
+    bool played = false;
+    loop.Player.OnPlayed = [&](TWavePlayer*, const int16_t*, int32_t) { played = true; };
+    // The relay's prefill: a buffer's worth goes to the player at once, then one block a pass.
+    uint64_t firstWrite = 0;
+    for (int t = 0; t < 500 && (firstIn < 0 || firstOut < 0); ++t) {
+      if (firstWrite == 0 || loop.Player.QueuedTime < loop.Player.BufferTime) {
+        const auto block = tone.Next(441);
+        loop.Player.AddBuffer(block.data(), 441 * 4);
+        if (firstWrite == 0) firstWrite = GetTickCount64();
+      }
+      Sleep(5);
+      loop.Capture.ProcessDone();
+      loop.Player.ProcessDone();
+      const uint64_t now = GetTickCount64();
+      if (firstIn < 0 && !loop.Left.empty()) firstIn = static_cast<int64_t>(now - opened);
+      if (firstOut < 0 && played) firstOut = static_cast<int64_t>(now - firstWrite);
+    }
+    std::printf(
+        "measured: cycle %d open %llu ms, first input block %lld ms after open, first "
+        "played block %lld ms after the first write, errors %zu\n",
+        cycle, static_cast<unsigned long long>(opened - opening), static_cast<long long>(firstIn),
+        static_cast<long long>(firstOut), loop.Errors.size());
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(50 + (cycle * 97) % 300));
+  }
+}
+
+// What the platform's calls answer for a device whose sound server stream died: run by hand
+// with KESTRUNE_DEAD_DEVICE_STAGE=<file> and KESTRUNE_DEAD_DEVICE=<input name> while a script
+// unloads the source when the file says "recording" and answers "unplugged".
+TEST(WinmmWave, CallsOnADeviceWhoseStreamDied) {
+  const char* stageFile = std::getenv("KESTRUNE_DEAD_DEVICE_STAGE");
+  const char* name = std::getenv("KESTRUNE_DEAD_DEVICE");
+  if (!stageFile || !name) GTEST_SKIP() << "run by hand";
+  TWinmmApi api;
+  TWaveCapture capture(api);
+  const int32_t in = Find(capture.Devices, name);
+  ASSERT_GE(in, 0);
+  const auto id = static_cast<uint32_t>(capture.Devices[in].DeviceID);
+  TWaveRawHandle raw = nullptr;
+  ASSERT_EQ(api.InOpen(&raw, id, MakeWaveFormat(44100, 2, 16), nullptr, 0, 0), 0u);
+  std::vector<std::vector<int16_t>> data(8, std::vector<int16_t>(1764));
+  std::vector<TWaveHdr> headers(8);
+  for (size_t i = 0; i < headers.size(); ++i) {
+    headers[i].lpData = reinterpret_cast<char*>(data[i].data());
+    headers[i].dwBufferLength = 3528;
+    ASSERT_EQ(api.InPrepareHeader(raw, &headers[i]), 0u);
+    ASSERT_EQ(api.InAddBuffer(raw, &headers[i]), 0u);
+  }
+  ASSERT_EQ(api.InStart(raw), 0u);
+  // Blocks keep being handed back and queued again, as the relay does, until the source goes.
+  bool unplugged = false;
+  std::ofstream(stageFile) << "recording\n";
+  for (int i = 0; i < 300 && !unplugged; ++i) {
+    for (auto& h : headers) {
+      if (!(h.dwFlags & WHDR_DONE)) continue;
+      api.InUnprepareHeader(raw, &h);
+      h.dwFlags = 0;
+      api.InPrepareHeader(raw, &h);
+      api.InAddBuffer(raw, &h);
+    }
+    std::ifstream f(stageFile);
+    std::string line;
+    unplugged = std::getline(f, line) && line == "unplugged";
+    Sleep(10);
+  }
+  Sleep(1500);
+  int done = 0;
+  for (auto& h : headers) done += (h.dwFlags & WHDR_DONE) ? 1 : 0;
+  std::printf("measured: %d of 8 headers done after the unplug\n", done);
+  std::printf("measured: stop %u\n", api.InStop(raw));
+  std::printf("measured: reset %u\n", api.InReset(raw));
+  std::printf("measured: reset again %u\n", api.InReset(raw));
+  int queued = 0;
+  for (auto& h : headers) queued += (h.dwFlags & WHDR_INQUEUE) ? 1 : 0;
+  std::printf("measured: %d headers still queued\n", queued);
+  for (auto& h : headers) std::printf("measured: unprepare %u\n", api.InUnprepareHeader(raw, &h));
+  const uint32_t closed = api.InClose(raw);
+  std::printf("measured: close %u\n", closed);
+  if (closed != 0) std::printf("measured: close again %u\n", api.InClose(raw));
+  std::fflush(stdout);
+}

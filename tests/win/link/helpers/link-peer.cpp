@@ -1,8 +1,10 @@
 // link-peer: the other process of the link tests and the link benchmark.
 //
 //   link-peer sink HWND        a controlling program's window; commands on standard input, one
-//                              a line: hello, bye, query, notes, stats, reset, hang, close, quit;
-//                              each is answered with one line on standard output
+//                              a line: hello, bye, query, notes, stats, reset, hang, slow MS,
+//                              close, quit; each is answered with one line on standard output.
+//                              hang: every later message takes 30 s; slow MS: every later stream
+//                              block takes MS milliseconds
 //   link-peer flood HWND N     sends N commands, announcements, queries, withdrawals, unknown
 //                              codes and data blocks to HWND as fast as they are answered
 //   link-peer ping HWND        asks HWND for its program ID every 20 ms until a line "stop"
@@ -89,6 +91,7 @@ int Sink(HWND target) {
   bool inHello = false;
   int helloAnswer = -1;
   bool hanging = false;
+  DWORD slowMs = 0;
   TLinkWindow window("KestruneLinkPeer", [&](UINT msg, WPARAM, LPARAM lParam, LRESULT& result) {
     if (msg == WM_WINMSG) {
       const uint16_t code = CodeOf(static_cast<uint32_t>(lParam));
@@ -103,6 +106,7 @@ int Sink(HWND target) {
       stream.Take(static_cast<uint32_t>(cds->dwData), static_cast<const uint8_t*>(cds->lpData),
                   cds->cbData);
       if (hanging) Sleep(30000);
+      if (slowMs) Sleep(slowMs);
       result = TRUE;
       return true;
     }
@@ -155,6 +159,9 @@ int Sink(HWND target) {
       } else if (line == "hang") {
         hanging = true;
         Say("hanging");
+      } else if (line.rfind("slow ", 0) == 0) {
+        slowMs = static_cast<DWORD>(std::strtoul(line.c_str() + 5, nullptr, 10));
+        Say("slow %lu", static_cast<unsigned long>(slowMs));
       } else if (line == "close") {
         window.Destroy();
         Say("closed");
