@@ -158,10 +158,12 @@ void TBlockPath::WSCHaveData(const int16_t* data, int32_t size) {
   const int32_t rate = Capture.SampleRate;
   const int32_t frames = std::max(size, 0) / FrameBytes;
   const double waiting = WaitingSeconds();
-  // Audio that piled up before the output began, or while it still took its blocks slower than
-  // real time, is left out from the start of the coming blocks.
-  const int32_t cut =
-      Trim.Take(frames, waiting, HeldQueue(Player.BytesToSeconds(frames * FrameBytes)), rate, Pace);
+  // Audio that piled up before the output began, or while it took its blocks slower than real
+  // time, is left out from the start of the coming blocks. While the output lags, only a pile a
+  // block short of the player's limit (which the block may cross) is cut.
+  const double blockSeconds = Player.BytesToSeconds(frames * FrameBytes);
+  const int32_t cut = Trim.Take(frames, waiting, HeldQueue(blockSeconds),
+                                2 * Player.BufferTime - blockSeconds, rate, Pace);
   if (cut > 0) {
     Trimmed.fetch_add(cut, std::memory_order_relaxed);
     if (cut >= frames) return;

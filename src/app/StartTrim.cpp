@@ -13,7 +13,7 @@ int64_t StartTrimFrames(double queuedSeconds, double targetSeconds, int32_t rate
 
 void TOutputPace::Reset() {
   Begun = false;
-  KeepingPace = false;
+  Kept = 0;
   WindowStart = 0;
   WindowPlayed = 0;
 }
@@ -30,7 +30,7 @@ void TOutputPace::Played(double seconds, uint64_t now) {
   const uint64_t elapsed = now > WindowStart ? now - WindowStart : 0;
   const bool lagging = static_cast<double>(elapsed) / 1000 - WindowPlayed > MaxLag;
   if (!lagging && elapsed < WindowMs) return;
-  KeepingPace = !lagging;
+  Kept = lagging ? 0 : Kept + 1;
   WindowStart = now;
   WindowPlayed = 0;
 }
@@ -38,23 +38,24 @@ void TOutputPace::Played(double seconds, uint64_t now) {
 void TStartTrim::Reset() {
   State = TState::Armed;
   Remaining = 0;
-  Started = false;
+  Measured = false;
 }
 
-int32_t TStartTrim::Take(int32_t inFrames, double queuedSeconds, double targetSeconds, int32_t rate,
-                         const TOutputPace& output) {
+int32_t TStartTrim::Take(int32_t inFrames, double queuedSeconds, double targetSeconds,
+                         double limitSeconds, int32_t rate, const TOutputPace& output) {
   if (inFrames <= 0 || !output.Started()) return 0;
-  // Fallen behind again: piles are cut as they form until it keeps pace.
-  if (State == TState::Done && !output.Keeping()) State = TState::Armed;
   // While a cut is under way the queue still holds what it will leave out: the next measure
   // waits for it to end.
-  if (State == TState::Armed && Remaining == 0) {
-    const bool last = output.Keeping();
-    Remaining = StartTrimFrames(queuedSeconds + static_cast<double>(inFrames) / rate, targetSeconds,
-                                rate, last && !Started ? StartTolerance : Tolerance);
-    if (last) {
+  if (Remaining == 0) {
+    const double queued = queuedSeconds + static_cast<double>(inFrames) / rate;
+    if (!output.Keeping()) {
+      if (State == TState::Done) State = TState::Armed;
+      if (queued > limitSeconds) Remaining = StartTrimFrames(queued, targetSeconds, rate, 0);
+    } else if (State == TState::Armed && (!Measured || output.WindowsKept() >= SettleWindows)) {
+      Remaining =
+          StartTrimFrames(queued, targetSeconds, rate, Measured ? Tolerance : StartTolerance);
+      Measured = true;
       State = TState::Finishing;
-      Started = true;
     }
   }
   const auto dropped = static_cast<int32_t>(std::min<int64_t>(Remaining, inFrames));

@@ -30,51 +30,61 @@ class TOutputPace {
   // The output has played a block.
   bool Started() const { return Begun; }
   // The last window played all of its time but MaxLag.
-  bool Keeping() const { return KeepingPace; }
+  bool Keeping() const { return Kept > 0; }
+  // Whole windows in a row that played all of their time but MaxLag.
+  uint32_t WindowsKept() const { return Kept; }
 
  private:
   bool Begun = false;
-  bool KeepingPace = false;
+  uint32_t Kept = 0;
   uint64_t WindowStart = 0;
   double WindowPlayed = 0;
 };
 
-// Holds the queue at its target while the output cannot. Right after a start the output may
-// begin taking blocks late, and then take them slower than real time for a while, so recorded
-// audio piles up towards the player's limit of twice the buffer; the same happens whenever the
-// output falls behind later. From the output's first played block, and again whenever it falls
-// behind, until it keeps pace: every time the queue (with the block in hand) exceeds the target
-// by more than the tolerance, the excess is left out of the recorded blocks, from the next block
-// on, in one piece (a single cut, rather than blocks refused one by one at twice the buffer,
-// and the stabilizer left to drain the rest over seconds). The measure made once the output
-// keeps pace is the last; while it keeps pace, a pile is the stabilizer's. The session's first
-// last measure has a finer tolerance, so that the relay starts where the stabilizer holds the
-// queue. Runs on the relay thread, once per recorded block, before the stabilizer.
+// Starts the queue at its target, and brings it back there after the output fell behind. Right
+// after a start the output may begin taking blocks late, and then take them slower than real time
+// for a while, so recorded audio piles up towards the player's limit of twice the buffer; the
+// same happens whenever a busy machine holds the output back later. While the output lags, the
+// queue read from the done marks is no measure of the delay: an output whose done marks merely
+// come late (Wine's do, when its threads are starved) shows a pile that is not there and goes
+// once the marks catch up. So the queue is measured when the output keeps pace: the excess
+// beyond the tolerance is left out of the recorded blocks, from the next block on, in one piece
+// (a single cut, rather than the stabilizer left to drain it over seconds). At the start that is
+// as soon as it keeps pace, with a fine tolerance, while the fade-in is still low; after a later
+// spell behind, once it has kept pace for SettleWindows, so that marks that were only late have
+// caught up, and only a clear pile is cut. While it lags, a pile about to reach the player's
+// limit is cut back to the target, where blocks would otherwise be refused one by one. While it
+// keeps pace between measures, a pile is the stabilizer's. Runs on the relay thread, once per
+// recorded block, before the stabilizer.
 class TStartTrim {
  public:
-  // Excesses up to this are left to the stabilizer, seconds.
+  // Excesses up to this are left to the stabilizer after a spell behind, seconds.
   static constexpr double Tolerance = 0.02;
-  // The same for the measure that ends the start: within either stabilizer's quiet band (7 ms
-  // for whole frames, a block for the smooth one), which it would otherwise take seconds or, in
-  // the smooth stabilizer's gentle band, minutes to cross; one cut while the fade-in is low.
+  // The same for the start: within either stabilizer's quiet band (7 ms for whole frames, a
+  // block for the smooth one), which it would otherwise take seconds or, in the smooth
+  // stabilizer's gentle band, minutes to cross.
   static constexpr double StartTolerance = 0.005;
+  // Windows of TOutputPace at pace before the queue is measured after a spell behind.
+  static constexpr uint32_t SettleWindows = 4;
 
   // A new session: armed, nothing decided.
   void Reset();
   // Frames to leave out at the start of this block of inFrames frames (at most inFrames).
   // queuedSeconds: the audio already waiting (player's queue plus recorded blocks not yet
-  // collected), before this block. output: how the output has been taking its blocks.
-  int32_t Take(int32_t inFrames, double queuedSeconds, double targetSeconds, int32_t rate,
-               const TOutputPace& output);
+  // collected), before this block; targetSeconds: the queue, with the block, to come back to;
+  // limitSeconds: the queue, with the block, beyond which a lagging output's pile is cut.
+  // output: how the output has been taking its blocks.
+  int32_t Take(int32_t inFrames, double queuedSeconds, double targetSeconds, double limitSeconds,
+               int32_t rate, const TOutputPace& output);
   // Frames decided but not yet left out, in seconds at rate: the queue a stabilizer should see
   // is the player's less this.
   double PendingSeconds(int32_t rate) const;
-  // The last measure has been made: nothing more is decided while the output keeps pace.
+  // The output kept pace and the queue was measured; armed again when it falls behind.
   bool Decided() const { return State != TState::Armed; }
 
  private:
   enum class TState { Armed, Finishing, Done };
   TState State = TState::Armed;
   int64_t Remaining = 0;
-  bool Started = false;  // the session's first last measure has been made
+  bool Measured = false;  // the start's measure has been made
 };

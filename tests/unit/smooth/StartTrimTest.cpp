@@ -10,6 +10,8 @@ namespace {
 constexpr int32_t Rate = 48000;
 constexpr int32_t Block = 240;  // 5 ms
 constexpr double Target = 0.1;
+// Where a lagging output's pile is cut: a block short of twice the buffer.
+constexpr double Limit = 2 * Target - 0.005;
 
 TEST(StartTrimFrames, OnlyAnExcessBeyondTheTolerance) {
   EXPECT_EQ(StartTrimFrames(0.2, Target, Rate, 0.02), 4800);
@@ -33,7 +35,7 @@ TOutputPace OutputAtPace(bool started) {
 
 // Takes one block from the trim and returns the frames left out.
 int32_t Take(TStartTrim& trim, double queued, bool started, int32_t frames = Block) {
-  return trim.Take(frames, queued, Target, Rate, OutputAtPace(started));
+  return trim.Take(frames, queued, Target, Limit, Rate, OutputAtPace(started));
 }
 
 TEST(StartTrim, WaitsForTheOutputThenCutsThePileOnceInOnePiece) {
@@ -69,24 +71,39 @@ TEST(StartTrim, WaitsForTheOutputThenCutsThePileOnceInOnePiece) {
   EXPECT_EQ(trim.PendingSeconds(Rate), 0);
 }
 
-TEST(StartTrim, TheStartEndsCloserToTheTargetThanLaterPilesAreCut) {
+TEST(StartTrim, MeasuresOnceTheOutputKeepsPaceAndNotBefore) {
   TStartTrim trim;
   trim.Reset();
   TOutputPace pace;
   pace.Played(0.005, 1000);
-  // While the output lags, 15 ms over the target (with the block) is left to the stabilizer.
-  EXPECT_EQ(trim.Take(Block, Target + 0.01, Target, Rate, pace), 0);
-  // Once it keeps pace, the start ends within StartTolerance of the target.
+  // While the output lags, even 50 ms over the target (with the block) waits.
+  EXPECT_EQ(trim.Take(Block, Target + 0.045, Target, Limit, Rate, pace), 0);
+  EXPECT_FALSE(trim.Decided());
+  // Once it keeps pace, the queue is measured and anything beyond 5 ms is left out.
   uint64_t now = 1000;
   while (!pace.Keeping()) pace.Played(0.010, now += 10);
-  int64_t dropped = trim.Take(Block, Target + 0.01, Target, Rate, pace);
-  while (trim.PendingSeconds(Rate) > 0) dropped += trim.Take(Block, Target, Target, Rate, pace);
-  EXPECT_EQ(dropped, std::llround(0.015 * Rate));
-  // After a later spell behind, 15 ms is the stabilizer's again.
+  int64_t dropped = trim.Take(Block, Target + 0.002, Target, Limit, Rate, pace);
+  EXPECT_TRUE(trim.Decided());
+  while (trim.PendingSeconds(Rate) > 0)
+    dropped += trim.Take(Block, Target, Target, Limit, Rate, pace);
+  EXPECT_EQ(dropped, std::llround(0.007 * Rate));
+  // After a later spell behind, a pile short of the limit waits until the output has kept pace
+  // for SettleWindows, and then only what is beyond the coarser tolerance is cut.
   while (pace.Keeping()) pace.Played(0.001, now += 10);
-  EXPECT_EQ(trim.Take(Block, Target + 0.01, Target, Rate, pace), 0);
+  EXPECT_EQ(trim.Take(Block, Target + 0.05, Target, Limit, Rate, pace), 0);
+  EXPECT_FALSE(trim.Decided());
   while (!pace.Keeping()) pace.Played(0.010, now += 10);
-  EXPECT_EQ(trim.Take(Block, Target + 0.01, Target, Rate, pace), 0);
+  while (pace.WindowsKept() < TStartTrim::SettleWindows) {
+    EXPECT_EQ(trim.Take(Block, Target + 0.05, Target, Limit, Rate, pace), 0);
+    pace.Played(0.010, now += 10);
+  }
+  dropped = trim.Take(Block, Target + 0.05, Target, Limit, Rate, pace);
+  while (trim.PendingSeconds(Rate) > 0)
+    dropped += trim.Take(Block, Target, Target, Limit, Rate, pace);
+  EXPECT_EQ(dropped, std::llround(0.055 * Rate));
+  while (pace.Keeping()) pace.Played(0.001, now += 10);
+  while (pace.WindowsKept() < TStartTrim::SettleWindows) pace.Played(0.010, now += 10);
+  EXPECT_EQ(trim.Take(Block, Target + 0.01, Target, Limit, Rate, pace), 0);
   EXPECT_TRUE(trim.Decided());
 }
 
@@ -141,11 +158,13 @@ TEST(OutputPace, KeepsPaceWhileAWholeWindowPlaysNearlyItsTime) {
     pace.Played(0.030, now += 30);
     ASSERT_TRUE(pace.Keeping()) << i;
   }
+  EXPECT_GE(pace.WindowsKept(), 5u);
   // Falling behind later shows within two windows; so does an output that plays nothing for a
   // while and then a block.
   const uint64_t slowed = now;
   while (pace.Keeping() && now - slowed < 2000) pace.Played(0.015, now += 25);
   EXPECT_FALSE(pace.Keeping());
+  EXPECT_EQ(pace.WindowsKept(), 0u);
   EXPECT_LE(now - slowed, 2 * TOutputPace::WindowMs + 100);
   for (int i = 0; i < 40; ++i) pace.Played(0.030, now += 30);
   EXPECT_TRUE(pace.Keeping());
@@ -156,52 +175,44 @@ TEST(OutputPace, KeepsPaceWhileAWholeWindowPlaysNearlyItsTime) {
   EXPECT_FALSE(pace.Keeping());
 }
 
-TEST(StartTrim, WhileTheOutputLagsEachPileBeyondTheToleranceIsCutToTheTarget) {
+TEST(StartTrim, WhileTheOutputLagsOnlyAPileAtThePlayersLimitIsCut) {
   TStartTrim trim;
   trim.Reset();
   TOutputPace pace;
   pace.Played(0.005, 1000);  // begun, not yet keeping pace
-  // A queue that the block takes just over the tolerance: cut back to the target, in one piece.
-  const double over = Target + TStartTrim::Tolerance + 0.001;
-  const int64_t first = std::llround((over - Target) * Rate);
-  int64_t dropped = trim.Take(Block, over - 0.005, Target, Rate, pace);
+  // Late done marks make a queue read high that is not: it waits for the output to keep pace.
+  EXPECT_EQ(trim.Take(Block, Limit - 0.006, Target, Limit, Rate, pace), 0);
+  // With the block just over the limit: cut back to the target, in one piece.
+  const double over = Limit - 0.004;
+  const int64_t first = std::llround((over + 0.005 - Target) * Rate);
+  int64_t dropped = trim.Take(Block, over, Target, Limit, Rate, pace);
   EXPECT_EQ(dropped, Block);
   // While the cut is under way the queue still reads high: the excess is counted once.
   while (trim.PendingSeconds(Rate) > 0) {
     const double pending = trim.PendingSeconds(Rate);
-    const int32_t d = trim.Take(Block, over - 0.005, Target, Rate, pace);
+    const int32_t d = trim.Take(Block, over, Target, Limit, Rate, pace);
     EXPECT_NEAR(trim.PendingSeconds(Rate), pending - static_cast<double>(d) / Rate, 1e-12);
     dropped += d;
   }
   EXPECT_EQ(dropped, first);
   EXPECT_FALSE(trim.Decided());
-  // Within the tolerance nothing is cut; the next pile is cut again.
-  EXPECT_EQ(trim.Take(Block, Target, Target, Rate, pace), 0);
-  EXPECT_EQ(trim.Take(Block, Target + 0.1, Target, Rate, pace), Block);
-  EXPECT_NEAR(trim.PendingSeconds(Rate), 0.1, 1e-9);
-  while (trim.PendingSeconds(Rate) > 0) trim.Take(Block, Target + 0.1, Target, Rate, pace);
 
-  // The output keeps pace: the measure made then is the last.
+  // The output keeps pace: the queue is measured, once.
   uint64_t now = 1000;
   while (!pace.Keeping()) pace.Played(0.010, now += 10);
-  EXPECT_EQ(trim.Take(Block, Target + 0.03, Target, Rate, pace), Block);
+  EXPECT_EQ(trim.Take(Block, Target + 0.03, Target, Limit, Rate, pace), Block);
   EXPECT_TRUE(trim.Decided());
   int64_t rest = 0;
-  for (int i = 0; i < 20; ++i) rest += trim.Take(Block, Target + 0.03, Target, Rate, pace);
+  for (int i = 0; i < 20; ++i) rest += trim.Take(Block, Target + 0.03, Target, Limit, Rate, pace);
   EXPECT_EQ(rest, std::llround(0.035 * Rate) - Block);
-  // While it keeps pace a pile is the stabilizer's.
-  EXPECT_EQ(trim.Take(Block, Target + 0.3, Target, Rate, pace), 0);
+  // While it keeps pace a pile is the stabilizer's, even one at the limit.
+  EXPECT_EQ(trim.Take(Block, Limit, Target, Limit, Rate, pace), 0);
 
-  // It falls behind: piles are cut again, until it keeps pace and the last measure is made.
+  // It falls behind later: a pile at the limit is cut back again, nothing short of it.
   while (pace.Keeping()) pace.Played(0.005, now += 10);
-  EXPECT_EQ(trim.Take(Block, Target, Target, Rate, pace), 0);
-  EXPECT_FALSE(trim.Decided());
-  EXPECT_EQ(trim.Take(Block, Target + 0.05, Target, Rate, pace), Block);
-  while (trim.PendingSeconds(Rate) > 0) trim.Take(Block, Target + 0.05, Target, Rate, pace);
-  while (!pace.Keeping()) pace.Played(0.010, now += 10);
-  EXPECT_EQ(trim.Take(Block, Target, Target, Rate, pace), 0);
-  EXPECT_TRUE(trim.Decided());
-  EXPECT_EQ(trim.Take(Block, Target + 0.3, Target, Rate, pace), 0);
+  EXPECT_EQ(trim.Take(Block, Target + 0.05, Target, Limit, Rate, pace), 0);
+  EXPECT_EQ(trim.Take(Block, Limit, Target, Limit, Rate, pace), Block);
+  EXPECT_NEAR(trim.PendingSeconds(Rate), Limit - Target, 1e-9);
 }
 
 }  // namespace
