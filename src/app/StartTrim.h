@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 // Frames to leave out of the coming recorded audio so that a queue of queuedSeconds (with the
@@ -33,10 +35,13 @@ class TOutputPace {
   bool Keeping() const { return Kept > 0; }
   // Whole windows in a row that played all of their time but MaxLag.
   uint32_t WindowsKept() const { return Kept; }
+  // Windows ended since the first played block.
+  uint64_t Windows() const { return Ended; }
 
  private:
   bool Begun = false;
   uint32_t Kept = 0;
+  uint64_t Ended = 0;
   uint64_t WindowStart = 0;
   double WindowPlayed = 0;
 };
@@ -47,15 +52,16 @@ class TOutputPace {
 // same happens whenever a busy machine holds the output back later. While the output lags, the
 // queue read from the done marks is no measure of the delay: an output whose done marks merely
 // come late (Wine's do, when its threads are starved) shows a pile that is not there and goes
-// once the marks catch up. So the queue is measured when the output keeps pace: the excess
-// beyond the tolerance is left out of the recorded blocks, from the next block on, in one piece
-// (a single cut, rather than the stabilizer left to drain it over seconds). At the start that is
-// as soon as it keeps pace, with a fine tolerance, while the fade-in is still low; after a later
-// spell behind, once it has kept pace for SettleWindows, so that marks that were only late have
-// caught up, and only a clear pile is cut. While it lags, a pile about to reach the player's
-// limit is cut back to the target, where blocks would otherwise be refused one by one. While it
-// keeps pace between measures, a pile is the stabilizer's. Runs on the relay thread, once per
-// recorded block, before the stabilizer.
+// once the marks catch up. So the queue is measured when the output keeps pace, as the median of
+// its readings over the last window (which a burst of late marks shorter than half a window does
+// not move): the excess beyond the tolerance is left out of the recorded blocks, from the next
+// block on, in one piece (a single cut, rather than the stabilizer left to drain it over seconds).
+// At the start that is as soon as it keeps pace, with a fine tolerance, while the fade-in is still
+// low; after a later spell behind, once it has kept pace for SettleWindows, so that marks that were
+// only late have caught up, and only a clear pile is cut. While it lags, a pile about to reach the
+// player's limit is cut back to the target, where blocks would otherwise be refused one by one.
+// While it keeps pace between measures, a pile is the stabilizer's. Runs on the relay thread, once
+// per recorded block, before the stabilizer.
 class TStartTrim {
  public:
   // Excesses up to this are left to the stabilizer after a spell behind, seconds.
@@ -84,7 +90,18 @@ class TStartTrim {
 
  private:
   enum class TState { Armed, Finishing, Done };
+  // The queue readings (with the block, less a cut under way) of the output's pace window in
+  // progress and of the last whole one; more than MaxReadings blocks in a window are not read.
+  static constexpr size_t MaxReadings = 256;
+  void Read(double queued, uint64_t window);
+  double LastWindowMedian(double fallback);
+
   TState State = TState::Armed;
   int64_t Remaining = 0;
   bool Measured = false;  // the start's measure has been made
+  std::array<double, MaxReadings> Readings{};
+  std::array<double, MaxReadings> LastReadings{};
+  size_t Count = 0;
+  size_t LastCount = 0;
+  uint64_t Window = 0;
 };

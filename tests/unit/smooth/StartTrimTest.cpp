@@ -71,40 +71,65 @@ TEST(StartTrim, WaitsForTheOutputThenCutsThePileOnceInOnePiece) {
   EXPECT_EQ(trim.PendingSeconds(Rate), 0);
 }
 
+// The trim fed as the relay feeds it: a recorded block every 5 ms, and the output handing back
+// 5 ms blocks at the given speed (1: real time).
+class TFeed {
+ public:
+  TFeed() {
+    Trim.Reset();
+    Pace.Played(0.005, Now);  // the output has begun
+  }
+  // ms of blocks with the queue (before each block) reading queued, less what has been left out
+  // meanwhile. Returns the frames left out.
+  int64_t Run(uint64_t ms, double queued, double speed = 1) {
+    int64_t dropped = 0;
+    for (uint64_t t = 0; t < ms; t += 5) {
+      Now += 5;
+      for (Owed += speed * 0.005; Owed > 0.0049; Owed -= 0.005) Pace.Played(0.005, Now);
+      const double reading = queued - static_cast<double>(dropped) / Rate;
+      dropped += Trim.Take(Block, reading, Target, Limit, Rate, Pace);
+    }
+    return dropped;
+  }
+  TStartTrim Trim;
+  TOutputPace Pace;
+
+ private:
+  uint64_t Now = 1000;
+  double Owed = 0;
+};
+
 TEST(StartTrim, MeasuresOnceTheOutputKeepsPaceAndNotBefore) {
-  TStartTrim trim;
-  trim.Reset();
-  TOutputPace pace;
-  pace.Played(0.005, 1000);
+  TFeed feed;
   // While the output lags, even 50 ms over the target (with the block) waits.
-  EXPECT_EQ(trim.Take(Block, Target + 0.045, Target, Limit, Rate, pace), 0);
-  EXPECT_FALSE(trim.Decided());
-  // Once it keeps pace, the queue is measured and anything beyond 5 ms is left out.
-  uint64_t now = 1000;
-  while (!pace.Keeping()) pace.Played(0.010, now += 10);
-  int64_t dropped = trim.Take(Block, Target + 0.002, Target, Limit, Rate, pace);
-  EXPECT_TRUE(trim.Decided());
-  while (trim.PendingSeconds(Rate) > 0)
-    dropped += trim.Take(Block, Target, Target, Limit, Rate, pace);
-  EXPECT_EQ(dropped, std::llround(0.007 * Rate));
+  EXPECT_EQ(feed.Run(400, Target + 0.045, 0.8), 0);
+  EXPECT_FALSE(feed.Trim.Decided());
+  // Once it keeps pace, the queue is measured and anything beyond 5 ms is left out, at once.
+  EXPECT_EQ(feed.Run(TOutputPace::WindowMs + 100, Target + 0.002), std::llround(0.007 * Rate));
+  EXPECT_TRUE(feed.Trim.Decided());
+  EXPECT_EQ(feed.Run(3000, Target + 0.03), 0);
   // After a later spell behind, a pile short of the limit waits until the output has kept pace
   // for SettleWindows, and then only what is beyond the coarser tolerance is cut.
-  while (pace.Keeping()) pace.Played(0.001, now += 10);
-  EXPECT_EQ(trim.Take(Block, Target + 0.05, Target, Limit, Rate, pace), 0);
-  EXPECT_FALSE(trim.Decided());
-  while (!pace.Keeping()) pace.Played(0.010, now += 10);
-  while (pace.WindowsKept() < TStartTrim::SettleWindows) {
-    EXPECT_EQ(trim.Take(Block, Target + 0.05, Target, Limit, Rate, pace), 0);
-    pace.Played(0.010, now += 10);
-  }
-  dropped = trim.Take(Block, Target + 0.05, Target, Limit, Rate, pace);
-  while (trim.PendingSeconds(Rate) > 0)
-    dropped += trim.Take(Block, Target, Target, Limit, Rate, pace);
-  EXPECT_EQ(dropped, std::llround(0.055 * Rate));
-  while (pace.Keeping()) pace.Played(0.001, now += 10);
-  while (pace.WindowsKept() < TStartTrim::SettleWindows) pace.Played(0.010, now += 10);
-  EXPECT_EQ(trim.Take(Block, Target + 0.01, Target, Limit, Rate, pace), 0);
-  EXPECT_TRUE(trim.Decided());
+  EXPECT_EQ(feed.Run(400, Target + 0.05, 0.8), 0);
+  EXPECT_FALSE(feed.Trim.Decided());
+  EXPECT_EQ(feed.Run(TStartTrim::SettleWindows * TOutputPace::WindowMs - 100, Target + 0.05), 0);
+  EXPECT_EQ(feed.Run(700, Target + 0.05), std::llround(0.055 * Rate));
+  EXPECT_EQ(feed.Run(400, Target + 0.01, 0.8), 0);
+  EXPECT_EQ(feed.Run(3000, Target + 0.01), 0);
+  EXPECT_TRUE(feed.Trim.Decided());
+}
+
+TEST(StartTrim, ABurstOfLateMarksDoesNotMoveTheMeasure) {
+  TFeed feed;
+  EXPECT_EQ(feed.Run(400, Target + 0.045, 0.8), 0);
+  // Around the end of the window that shows the output at pace (405 ms into it), the queue reads
+  // 60 ms long for 250 ms: marks that came late and then together. The queue is measured at what
+  // the window mostly read.
+  int64_t dropped = feed.Run(300, Target + 0.002);
+  dropped += feed.Run(250, Target + 0.062);
+  EXPECT_TRUE(feed.Trim.Decided());
+  dropped += feed.Run(TOutputPace::WindowMs, Target + 0.002);
+  EXPECT_EQ(dropped, std::llround(0.007 * Rate));
 }
 
 TEST(StartTrim, AQueueNearItsTargetIsLeftAlone) {
@@ -196,23 +221,17 @@ TEST(StartTrim, WhileTheOutputLagsOnlyAPileAtThePlayersLimitIsCut) {
   }
   EXPECT_EQ(dropped, first);
   EXPECT_FALSE(trim.Decided());
+}
 
-  // The output keeps pace: the queue is measured, once.
-  uint64_t now = 1000;
-  while (!pace.Keeping()) pace.Played(0.010, now += 10);
-  EXPECT_EQ(trim.Take(Block, Target + 0.03, Target, Limit, Rate, pace), Block);
-  EXPECT_TRUE(trim.Decided());
-  int64_t rest = 0;
-  for (int i = 0; i < 20; ++i) rest += trim.Take(Block, Target + 0.03, Target, Limit, Rate, pace);
-  EXPECT_EQ(rest, std::llround(0.035 * Rate) - Block);
-  // While it keeps pace a pile is the stabilizer's, even one at the limit.
-  EXPECT_EQ(trim.Take(Block, Limit, Target, Limit, Rate, pace), 0);
-
-  // It falls behind later: a pile at the limit is cut back again, nothing short of it.
-  while (pace.Keeping()) pace.Played(0.005, now += 10);
-  EXPECT_EQ(trim.Take(Block, Target + 0.05, Target, Limit, Rate, pace), 0);
-  EXPECT_EQ(trim.Take(Block, Limit, Target, Limit, Rate, pace), Block);
-  EXPECT_NEAR(trim.PendingSeconds(Rate), Limit - Target, 1e-9);
+TEST(StartTrim, AtPaceAPileIsTheStabilizersUntilTheOutputLagsAgain) {
+  TFeed feed;
+  EXPECT_EQ(feed.Run(TOutputPace::WindowMs + 100, Target - 0.002), 0);
+  EXPECT_TRUE(feed.Trim.Decided());
+  // At pace, even a pile at the limit is left to the stabilizer.
+  EXPECT_EQ(feed.Run(1000, Limit), 0);
+  // Lagging, a pile at the limit is cut back to the target; one short of it is not.
+  EXPECT_EQ(feed.Run(400, Target + 0.05, 0.5), 0);
+  EXPECT_EQ(feed.Run(200, Limit, 0.5), std::llround((Limit + 0.005 - Target) * Rate));
 }
 
 }  // namespace
