@@ -134,10 +134,10 @@ double TBlockPath::HeldQueue(double blockSeconds) const {
 }
 
 void TBlockPath::LeadIn(uint32_t readyBytes) {
-  // The held-back blocks fill the queue only to within 30 ms of the buffer, and a block short of
-  // where the stabilizer holds it; the stabilizer would take seconds to make up the rest, with
-  // whole frames by repeating a frame hundreds of times, each a click in a tone. Silence ahead
-  // of the first audio is not heard.
+  // The held-back blocks fill the queue only to within 30 ms of the buffer, short of where the
+  // stabilizer holds it; the stabilizer would take seconds to make up the rest, with whole
+  // frames by repeating a frame hundreds of times, each a click in a tone. Silence ahead of the
+  // first audio is not heard.
   const int32_t block = Capture.BlockSize.load();
   const int32_t piece = std::min(block - block % FrameBytes, Work.Capacity());
   int32_t bytes = Player.SecondsToBytes(HeldQueue(Player.BytesToSeconds(block)) -
@@ -172,8 +172,8 @@ void TBlockPath::WSCHaveData(const int16_t* data, int32_t size) {
   }
   Work.Load(data, size);
   // An output that has not begun or is behind real time says nothing of the two clocks: the
-  // trim holds the queue meanwhile, and the stabilizers wait, so they do not learn a drift that
-  // is not there and correct it afterwards.
+  // stabilizers wait, so they do not learn a drift that is not there and correct it afterwards;
+  // the trim measures the queue once the output keeps pace.
   const bool steer = Pace.Keeping();
   if (Mode == TStabMode::Smooth) {
     const int32_t in = Work.Size / FrameBytes;
@@ -190,8 +190,8 @@ void TBlockPath::WSCHaveData(const int16_t* data, int32_t size) {
     // Only whole frames go on.
     Work.Size -= Work.Size % FrameBytes;
   }
-  const bool added = Player.AddBuffer(Work.Data(), Work.Size);
-  if (!added && Player.QueuedTime > 2 * Player.BufferTime) RefusedBlocks.fetch_add(1);
+  if (!Player.AddBuffer(Work.Data(), Work.Size) && Player.QueuedTime > 2 * Player.BufferTime)
+    RefusedBlocks.fetch_add(1);
   Send(TSendTap::AfterPlugins, Work.Data(), Work.Size, Capture.SampleRate);
 }
 
