@@ -2,7 +2,8 @@
 # The soak: Kestrune.exe relays a tone under Wine for HOURS (default 1) through the gain plug-in,
 # in interactive mode with a kestrune-ctl recorder attached and the event log on, while this
 # script takes the input and the output device away and back at random moments (PulseAudio's
-# null sinks unloaded and loaded again: at least 66 times an hour, a fifth of them both at once),
+# pipe source and null sink unloaded and loaded again: at least 66 times an hour, a fifth of them
+# both at once),
 # stops and starts the relay through the peer link (with and without fades) and changes its
 # internal volume. The output is listened to all along for silent stretches. At the end it
 # prints a summary (also in OUT/summary.txt): the RES figures of the log at the start and the
@@ -82,7 +83,7 @@ fade_in=0.5
 cat >"$app/Kestrune.ini" <<INI
 [Setting]
 PID=7
-Source=Monitor of TestSource
+Source=PipeSource
 Destination=RelayOut
 Buffer=$buffer
 SourceMode=1
@@ -107,22 +108,21 @@ probe() { wine "$build/tools/probe/kestrune-probe.exe" "$@" 2>/dev/null | tr -d 
 # Waits for the status text; prints nothing, fails after the timeout (ms).
 wait_status() { probe wait LabStatus "$1" "$2" >/dev/null; }
 
-# The tone into the input: one endless stream, so the input itself has no gaps.
+# The input is a pipe source fed with a 1 kHz tone in real time, as a capture device delivers
+# (tests/e2e/lib/paced-writer.py, which opens the pipe again whenever the source comes back). The
+# monitor of a null sink would not do: it delivers its first block about 2 s after the sink is
+# loaded again, whatever the recorder does, and would hide how fast the program comes back.
+fifo="$TESTENV_DIR/pipe_src.fifo"
 tone_start() {
-  sox -q -n -t raw -r 44100 -e signed -b 16 -c 2 - synth $((seconds + 3600)) sine 1000 vol 0.3 |
-    pacat --raw --device=test_src --format=s16le --rate=44100 --channels=2 --latency-msec=200 &
+  python3 tests/e2e/lib/paced-writer.py "$fifo" &
   tone_pid=$!
 }
-tone_stop() {
-  [ -n "$tone_pid" ] && { kill "$tone_pid" 2>/dev/null || true; wait "$tone_pid" 2>/dev/null || true; }
-  tone_pid=""
-}
-# Listens to a sink's monitor (in: test_src, out: relay_out). PulseAudio would move a recorder
-# whose sink goes away to another sink, so it is stopped before an unplug.
+# Listens to the input (the pipe source) or the output (relay_out's monitor). PulseAudio would
+# move a recorder whose device goes away to another one, so it is stopped before an unplug.
 scan_start() {
-  local sink=test_src
-  [ "$1" = out ] && sink=relay_out
-  python3 bench/lib/silence-scan.py --device "$sink.monitor" --label "$1" --out "$out/gaps.tsv" &
+  local device=pipe_src
+  [ "$1" = out ] && device=relay_out.monitor
+  python3 bench/lib/silence-scan.py --device "$device" --label "$1" --out "$out/gaps.tsv" &
   scan_pid[$1]=$!
 }
 scan_stop() {
@@ -131,16 +131,24 @@ scan_stop() {
   scan_pid[$1]=""
 }
 sink_load() {
-  local name=test_src desc=TestSource
-  [ "$1" = out ] && { name=relay_out; desc=RelayOut; }
-  pactl load-module module-null-sink sink_name=$name sink_properties=device.description=$desc >/dev/null
+  if [ "$1" = in ]; then
+    pactl load-module module-pipe-source source_name=pipe_src file="$fifo" format=s16le \
+      rate=44100 channels=2 source_properties=device.description=PipeSource >/dev/null
+  else
+    pactl load-module module-null-sink sink_name=relay_out \
+      sink_properties=device.description=RelayOut >/dev/null
+  fi
 }
 sink_unload() {
-  local name=test_src
-  [ "$1" = out ] && name=relay_out
-  pactl unload-module "$(testenv_sink_module $name)"
+  if [ "$1" = in ]; then
+    pactl unload-module "$(pactl list short modules | awk '/source_name=pipe_src/ { print $1; exit }')"
+  else
+    pactl unload-module "$(testenv_sink_module relay_out)"
+  fi
 }
 
+# Before the program starts: Wine reads its device list once per process.
+sink_load in
 tone_start
 (cd "$app" && exec wine Kestrune.exe) &
 app_pid=$!
@@ -206,20 +214,14 @@ bg_pids+=($record_loop)
 do_unplug() {
   local side=$1 hold=$2 parts t_u t_r seen_wait=- seen_online=- p
   case $side in input) parts=(in) ;; output) parts=(out) ;; *) parts=(in out) ;; esac
-  for p in "${parts[@]}"; do
-    [ "$p" = in ] && tone_stop
-    scan_stop "$p"
-  done
+  for p in "${parts[@]}"; do scan_stop "$p"; done
   t_u=$(now)
   for p in "${parts[@]}"; do sink_unload "$p"; done
   wait_status WAIT 20000 && seen_wait=$(now)
   sleep_until "$(awk -v u="$t_u" -v h="$hold" 'BEGIN { printf "%.3f", u + h }')"
   for p in "${parts[@]}"; do sink_load "$p"; done
   t_r=$(now)
-  for p in "${parts[@]}"; do
-    [ "$p" = in ] && tone_start
-    scan_start "$p"
-  done
+  for p in "${parts[@]}"; do scan_start "$p"; done
   wait_status Online 30000 && seen_online=$(now)
   echo "unplug $side $t_u $t_r $seen_wait $seen_online" >>"$out/events.tsv"
   # The restart fades in to full volume.
@@ -277,6 +279,22 @@ scan_stop in
 scan_stop out
 # The last RES line and everything before it reach the file within a second or two.
 sleep 2
+# A clean end, as a user's: the window closed and the question answered, the process gone
+# within 10 s.
+if [ "$alive" = 1 ]; then
+  t_close=$(now)
+  probe close >/dev/null || true
+  for _ in $(seq 50); do
+    probe boxes | grep -q "Are you sure exit this program?" && { probe answer Yes >/dev/null; break; }
+    sleep 0.1
+  done
+  gone=-
+  for _ in $(seq 100); do
+    kill -0 "$app_pid" 2>/dev/null || { gone=$(awk -v a="$t_close" -v n="$(now)" 'BEGIN { printf "%.1f", n - a }'); break; }
+    sleep 0.1
+  done
+  echo "closed $gone" >>"$out/events.tsv"
+fi
 cp "$app"/Kestrune.log* "$out/" 2>/dev/null || true
 
 python3 bench/lib/soak-report.py --dir "$out" --fade-in "$fade_in" --seed "$seed" --buffer "$buffer" |

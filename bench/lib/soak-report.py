@@ -112,6 +112,7 @@ def main():
 
     t0 = t_end = None
     alive = None
+    closed = None
     unplugs, stops, volumes = [], [], []
     for line in read_lines(os.path.join(d, 'events.tsv')):
         f = line.split()
@@ -123,6 +124,8 @@ def main():
             t_end = float(f[1])
         elif f[0] == 'alive':
             alive = f[1] == '1'
+        elif f[0] == 'closed':
+            closed = None if f[1] == '-' else float(f[1])
         elif f[0] == 'unplug':
             unplugs.append({'side': f[1], 'u': float(f[2]), 'r': float(f[3]),
                             'seen_wait': None if f[4] == '-' else float(f[4]),
@@ -142,6 +145,11 @@ def main():
     print('Program running at the end: %s' % ('yes' if alive else 'NO'))
     if not alive:
         failures.append('the program was not running at the end')
+    else:
+        print('Window closed at the end: %s' % (
+            'process gone %.1f s later' % closed if closed is not None else 'NOT GONE within 10 s'))
+        if closed is None:
+            failures.append('the program did not end within 10 s of its window being closed')
     by_side = {}
     for u in unplugs:
         by_side[u['side']] = by_side.get(u['side'], 0) + 1
@@ -164,9 +172,12 @@ def main():
             words[w] = words.get(w, 0) + 1
         print('\nEvent log: %d lines in %d file(s): %s' % (
             len(log), len(log_files), ', '.join('%s %d' % kv for kv in sorted(words.items()))))
-        for w in ('PLUGIN', 'LOG'):
-            if words.get(w):
-                failures.append('%d %s lines in the log' % (words[w], w))
+        if words.get('PLUGIN'):
+            failures.append('%d PLUGIN lines in the log' % words['PLUGIN'])
+        # The log's note that it had to drop lines (its start and end are notes too).
+        dropped = [text for _, w, text in log if w == 'LOG' and 'dropped' in text]
+        if dropped:
+            failures.append('the log dropped lines %d times: %s' % (len(dropped), dropped[0]))
         if not log_states:
             failures.append('the event log has no STATE lines')
 

@@ -14,76 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "MemoryLogFiles.h"
 #include "util/EventLog.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-// Files in memory, shared with the test after the log has taken its handle on them. A closed
-// gate holds every Append until it opens, like a disk that hangs.
-struct TMemoryDisk {
-  std::mutex Lock;
-  std::condition_variable GateChanged;
-  std::map<std::string, std::string> Files;
-  std::set<std::string> Locked;  // neither written, renamed nor removed
-  size_t NextShortWrite = std::string::npos;
-  bool GateOpen = true;
-  bool InAppend = false;
-
-  std::string Text(const std::string& path) {
-    std::lock_guard<std::mutex> g(Lock);
-    auto it = Files.find(path);
-    return it == Files.end() ? "" : it->second;
-  }
-  void SetGate(bool open) {
-    std::lock_guard<std::mutex> g(Lock);
-    GateOpen = open;
-    GateChanged.notify_all();
-  }
-};
-
-class TMemoryLogFiles : public TLogFiles {
- public:
-  explicit TMemoryLogFiles(std::shared_ptr<TMemoryDisk> disk) : Disk(std::move(disk)) {}
-
-  std::optional<uint64_t> Size(const std::string& path) override {
-    std::lock_guard<std::mutex> g(Disk->Lock);
-    auto it = Disk->Files.find(path);
-    if (it == Disk->Files.end()) return std::nullopt;
-    return it->second.size();
-  }
-  size_t Append(const std::string& path, std::string_view data) override {
-    std::unique_lock<std::mutex> g(Disk->Lock);
-    Disk->InAppend = true;
-    Disk->GateChanged.notify_all();
-    Disk->GateChanged.wait(g, [&] { return Disk->GateOpen; });
-    Disk->InAppend = false;
-    if (Disk->Locked.count(path)) return 0;
-    const size_t n = std::min(Disk->NextShortWrite, data.size());
-    Disk->NextShortWrite = std::string::npos;
-    Disk->Files[path].append(data.substr(0, n));
-    return n;
-  }
-  bool Rename(const std::string& from, const std::string& to) override {
-    std::lock_guard<std::mutex> g(Disk->Lock);
-    auto it = Disk->Files.find(from);
-    if (it == Disk->Files.end() || Disk->Locked.count(from) || Disk->Files.count(to)) return false;
-    Disk->Files[to] = std::move(it->second);
-    Disk->Files.erase(from);
-    return true;
-  }
-  bool Remove(const std::string& path) override {
-    std::lock_guard<std::mutex> g(Disk->Lock);
-    if (Disk->Locked.count(path)) return false;
-    Disk->Files.erase(path);
-    return true;
-  }
-
- private:
-  std::shared_ptr<TMemoryDisk> Disk;
-};
 
 // One millisecond later at every call.
 std::function<TLocalTime()> SteppingClock() {
@@ -174,7 +111,7 @@ TEST(EventLogLine, TimeKindAndText) {
 }
 
 TEST(EventLog, LinesArriveWholeAndInOrderOnlyWhileEnabled) {
-  auto disk = std::make_shared<TMemoryDisk>();
+  auto disk = std::make_shared<TMemoryLogDisk>();
   TEventLog log("Kestrune.log", std::make_unique<TMemoryLogFiles>(disk), Options());
   log.Write(TLogKind::State, "before enabling");
   log.SetEnabled(true);
@@ -266,7 +203,7 @@ TEST(EventLog, UnwritablePlaceDropsCountsAndRecovers) {
 // A disk that hangs: the caller goes on at full speed, the queue stays bounded, and the log can
 // still be destroyed within its stop bound while the writer is stuck.
 TEST(EventLog, StuckWriterNeverHoldsUpTheCaller) {
-  auto disk = std::make_shared<TMemoryDisk>();
+  auto disk = std::make_shared<TMemoryLogDisk>();
   disk->SetGate(false);
   auto log = std::make_unique<TEventLog>("Kestrune.log", std::make_unique<TMemoryLogFiles>(disk),
                                          Options(64));
@@ -324,7 +261,7 @@ TEST(EventLog, StuckWriterNeverHoldsUpTheCaller) {
 
 // A write cut short (disk full) leaves half a line: it is ended, and the line written again whole.
 TEST(EventLog, ShortWriteEndsTheBrokenLineAndRepeatsIt) {
-  auto disk = std::make_shared<TMemoryDisk>();
+  auto disk = std::make_shared<TMemoryLogDisk>();
   disk->NextShortWrite = 30;
   TEventLog log("Kestrune.log", std::make_unique<TMemoryLogFiles>(disk), Options());
   log.SetEnabled(true);
@@ -340,7 +277,7 @@ TEST(EventLog, ShortWriteEndsTheBrokenLineAndRepeatsIt) {
 // The current file held open by someone cannot be moved: it is neither grown past its size nor
 // is any older file lost; once it is free the rotation happens and the lines arrive.
 TEST(EventLog, LockedFileDelaysRotationWithoutLosingHistory) {
-  auto disk = std::make_shared<TMemoryDisk>();
+  auto disk = std::make_shared<TMemoryLogDisk>();
   TEventLogOptions options = Options();
   options.MaxFileBytes = 100;
   options.KeptFiles = 2;
