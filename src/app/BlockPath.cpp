@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 TBlockPath::TBlockPath(TClock& clock, TWaveCapture& capture, TWavePlayer& player, TStabilizer& stab,
                        TStreamSink* stream, TPlugInHost* plugins)
@@ -27,6 +28,7 @@ void TBlockPath::Begin(TSilence* silence) {
   // the queue instead.
   if (Mode == TStabMode::Smooth && !SmoothStab.Reset(Capture.SampleRate)) Mode = TStabMode::Block;
   SessionStab = Mode;
+  Pace.Reset();
   Trim.Reset();
   Trimmed = 0;
   Player.Reserve(Capture.BlockSize.load());
@@ -59,6 +61,7 @@ void TBlockPath::RelayPass() {
       return;
     }
     Prefill = false;
+    LeadIn(ready);
   }
   Capture.ProcessDone();
   Player.ProcessDone();
@@ -124,6 +127,29 @@ double TBlockPath::WaitingSeconds() {
   return Player.QueuedTime + Player.BytesToSeconds(Capture.ReadyBytes());
 }
 
+double TBlockPath::HeldQueue(double blockSeconds) const {
+  const double target = Player.BufferTime;
+  return Mode == TStabMode::Smooth ? SmoothStab.HeldQueue(target, blockSeconds)
+                                   : TStabilizer::HeldQueue(target, blockSeconds);
+}
+
+void TBlockPath::LeadIn(uint32_t readyBytes) {
+  // The held-back blocks fill the queue only to within 30 ms of the buffer, short of where the
+  // stabilizer holds it; the stabilizer would take seconds to make up the rest, with whole
+  // frames by repeating a frame hundreds of times, each a click in a tone. Silence ahead of the
+  // first audio is not heard.
+  const int32_t block = Capture.BlockSize.load();
+  const int32_t piece = std::min(block - block % FrameBytes, Work.Capacity());
+  int32_t bytes = Player.SecondsToBytes(HeldQueue(Player.BytesToSeconds(block)) -
+                                        Player.BytesToSeconds(readyBytes));
+  bytes -= bytes % FrameBytes;
+  if (piece <= 0 || bytes <= 0) return;
+  std::memset(Work.Spare(), 0, static_cast<size_t>(piece));
+  for (; bytes > 0; bytes -= piece) {
+    if (!Player.AddBuffer(Work.Spare(), std::min(bytes, piece))) return;
+  }
+}
+
 void TBlockPath::WSCHaveData(const int16_t* data, int32_t size) {
   InputArrived(Clock.TickCount64());
   InputFlowing = true;
@@ -132,9 +158,12 @@ void TBlockPath::WSCHaveData(const int16_t* data, int32_t size) {
   const int32_t rate = Capture.SampleRate;
   const int32_t frames = std::max(size, 0) / FrameBytes;
   const double waiting = WaitingSeconds();
-  // Audio that piled up before the output began is left out once, from the start of the
-  // coming blocks, while the fade-in is still low.
-  const int32_t cut = Trim.Take(frames, waiting, Player.BufferTime, rate, OutputFlowing);
+  // Audio that piled up before the output began, or while it took its blocks slower than real
+  // time, is left out from the start of the coming blocks. While the output lags, only a pile a
+  // block short of the player's limit (which the block may cross) is cut.
+  const double blockSeconds = Player.BytesToSeconds(frames * FrameBytes);
+  const int32_t cut = Trim.Take(frames, waiting, HeldQueue(blockSeconds),
+                                2 * Player.BufferTime - blockSeconds, rate, Pace);
   if (cut > 0) {
     Trimmed.fetch_add(cut, std::memory_order_relaxed);
     if (cut >= frames) return;
@@ -142,13 +171,17 @@ void TBlockPath::WSCHaveData(const int16_t* data, int32_t size) {
     size -= cut * FrameBytes;
   }
   Work.Load(data, size);
+  // An output that has not begun or is behind real time says nothing of the two clocks: the
+  // stabilizers wait, so they do not learn a drift that is not there and correct it afterwards;
+  // the trim measures the queue once the output keeps pace.
+  const bool steer = Pace.Keeping();
   if (Mode == TStabMode::Smooth) {
     const int32_t in = Work.Size / FrameBytes;
     const int32_t n =
         SmoothStab.Process(Work.Data(), in, Work.Spare(), TSmoothStabilizer::OutputCapacity(in),
-                           waiting - Trim.PendingSeconds(rate), Player.BufferTime);
+                           waiting - Trim.PendingSeconds(rate), Player.BufferTime, steer);
     Work.TakeSpare(n * FrameBytes);
-  } else {
+  } else if (steer) {
     Stab.StabilyzerTick(Work, Current.Blocksize);
   }
   if (Plugins) {
@@ -169,5 +202,6 @@ void TBlockPath::WSPHavePlayback(const int16_t* data, int32_t size) {
 void TBlockPath::WSPHaveData(const int16_t* data, int32_t size) {
   OutputArrived(Clock.TickCount64());
   OutputFlowing = true;
+  Pace.Played(Player.BytesToSeconds(static_cast<uint32_t>(std::max(size, 0))), LastOutputTick);
   Send(TSendTap::WhatUHear, data, size, Player.SampleRate);
 }

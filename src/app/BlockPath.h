@@ -81,13 +81,13 @@ class TBlockPath {
   // on (errors of the devices' start included).
   void SetSession(uint32_t session) { Session_ = session; }
   // Main thread, with both devices open and before the relay thread starts: sizes the buffers,
-  // resets the stall watch and the prefill, the start trim and, in smooth mode, the smooth
-  // stabilizer (which allocates its filter here).
+  // resets the stall watch and the prefill, the output's pace, the start trim and, in smooth
+  // mode, the smooth stabilizer (which allocates its filter here).
   void Begin(TSilence* silence);
 
   // Relay thread: one pass. Holds the first recorded blocks back until about a buffer's worth is
-  // waiting (Prefill), then collects the recorded blocks, then the played ones, then watches for
-  // devices that stopped.
+  // waiting (Prefill) and then queues a lead-in of silence, then collects the recorded blocks,
+  // then the played ones, then watches for devices that stopped.
   void RelayPass();
 
   // Relay thread: the three block handlers, wired to the devices' events.
@@ -138,6 +138,12 @@ class TBlockPath {
   // The audio waiting for the output before a new recorded block: the player's queue plus the
   // recorded blocks not yet collected, seconds.
   double WaitingSeconds();
+  // The queue, with a recorded block of blockSeconds just added, that the session's stabilizer
+  // holds; the start trim and the lead-in bring the queue there.
+  double HeldQueue(double blockSeconds) const;
+  // When the first recorded blocks (readyBytes) are released: silence queued in front of them,
+  // so that the output starts with the queue where the stabilizer holds it.
+  void LeadIn(uint32_t readyBytes);
 
   TClock& Clock;
   TWaveCapture& Capture;
@@ -153,6 +159,7 @@ class TBlockPath {
   TPathConfig Current;
   TStabMode Mode = TStabMode::Block;
   TSmoothStabilizer SmoothStab;
+  TOutputPace Pace;
   TStartTrim Trim;
   std::atomic<int64_t> Trimmed{0};
   TWorkBlock Work;

@@ -19,8 +19,8 @@ bool TSmoothStabilizer::Reset(int32_t rate) {
 }
 
 int32_t TSmoothStabilizer::Process(const int16_t* in, int32_t inFrames, int16_t* out,
-                                   int32_t outCapacity, double queuedSeconds,
-                                   double targetSeconds) {
+                                   int32_t outCapacity, double queuedSeconds, double targetSeconds,
+                                   bool steer) {
   if (!in || !out || inFrames <= 0 || outCapacity <= 0) return 0;
   if (!Resampler.Started()) {
     // No resampler (its allocation failed): the audio goes on uncorrected.
@@ -32,7 +32,7 @@ int32_t TSmoothStabilizer::Process(const int16_t* in, int32_t inFrames, int16_t*
   const double dt = static_cast<double>(inFrames) / Rate;
   const double block = dt * Resampler.Ratio();
   const double queued = queuedSeconds + block * (1 - Tuning.BlockOffset);
-  if (std::isfinite(queued) && std::isfinite(targetSeconds)) {
+  if (steer && std::isfinite(queued) && std::isfinite(targetSeconds)) {
     if (First) {
       Average = NearAverage = queued;
     } else {

@@ -57,8 +57,10 @@ class TSmoothStabilizer {
   // burst of blocks handed over together does not look like a short queue. targetSeconds is the
   // player's buffer. The output carries the resampler's fractional position from block to block,
   // so it is a frame longer or shorter than inFrames x ratio now and then, and no input is lost.
+  // steer false: the queue says nothing of the two clocks just now (the output is not keeping
+  // pace with real time); the block is resampled at the ratio in use and the loop learns nothing.
   int32_t Process(const int16_t* in, int32_t inFrames, int16_t* out, int32_t outCapacity,
-                  double queuedSeconds, double targetSeconds);
+                  double queuedSeconds, double targetSeconds, bool steer = true);
 
   static constexpr int32_t OutputCapacity(int32_t inFrames) {
     return TResampler::OutputCapacity(inFrames);
@@ -70,6 +72,10 @@ class TSmoothStabilizer {
   double Ratio() const { return Resampler.Ratio(); }
   // The averaged queue the loop is steering, seconds (0 before the first block).
   double AverageQueue() const { return Average; }
+  // The queue, with a block of blockSeconds just added, that the loop holds at targetSeconds.
+  double HeldQueue(double targetSeconds, double blockSeconds) const {
+    return targetSeconds + Tuning.BlockOffset * blockSeconds;
+  }
 
  private:
   TSmoothTuning Tuning;

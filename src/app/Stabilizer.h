@@ -21,6 +21,11 @@ class TStabilizer {
   // Tolerance around the target queue length, in seconds.
   static constexpr double DeadBand = 0.007;
 
+  // The queue, with a recorded block of blockSeconds just added, that a session starts at:
+  // between blocks it runs down by a block, so it averages the target, and the queue before each
+  // block, which the stabilizer measures, lies within half a block of the target.
+  static double HeldQueue(double target, double blockSeconds) { return target + blockSeconds / 2; }
+
   // Corrects one recorded block (the block path's working copy), which may become longer or
   // shorter; blocksize is the setting (0..3), one unit of correction per 5 ms of audio. A
   // correction that would leave the plug-ins less than twice the block's room is not applied.

@@ -29,11 +29,13 @@ struct TFeeder {
     }
   }
   // Blocks for about seconds of audio.
-  int64_t Feed(double seconds, double queued, std::vector<int16_t>* keep = nullptr) {
+  int64_t Feed(double seconds, double queued, std::vector<int16_t>* keep = nullptr,
+               bool steer = true) {
     int64_t written = 0;
     for (auto k = std::lround(seconds * Rate / Block); k > 0; --k) {
-      const int32_t n = Stab.Process(In.data(), Block, Out.data(),
-                                     TSmoothStabilizer::OutputCapacity(Block), queued, Target);
+      const int32_t n =
+          Stab.Process(In.data(), Block, Out.data(), TSmoothStabilizer::OutputCapacity(Block),
+                       queued, Target, steer);
       written += n;
       if (keep) keep->insert(keep->end(), Out.begin(), Out.begin() + 2 * n);
       MaxRatio = std::max(MaxRatio, Stab.Ratio());
@@ -67,6 +69,26 @@ TEST(SmoothStabilizer, ShortQueueStretchesLongQueueSqueezes) {
     }
     EXPECT_NEAR(stab.CorrectionPpm(), (stab.Ratio() - 1) * 1e6, 1e-6);
   }
+}
+
+TEST(SmoothStabilizer, WithoutSteeringTheRatioInUseStaysAndNothingIsLearnt) {
+  TSmoothStabilizer stab;
+  ASSERT_TRUE(stab.Reset(Rate));
+  TFeeder feeder(stab);
+  // A queue far over the target while the loop is not steering: nothing changes (the filter's
+  // delay holds back a few dozen frames).
+  EXPECT_NEAR(feeder.Feed(2, Target + 0.08, nullptr, false),
+              std::lround(2.0 * Rate / Block) * Block, 64);
+  EXPECT_EQ(stab.Ratio(), 1);
+  EXPECT_EQ(stab.AverageQueue(), 0);
+  // A correction in use goes on at its ratio, and the loop picks up from the queue it then sees,
+  // not from what it was shown meanwhile.
+  feeder.Feed(2, Target - 0.05);
+  const double ratio = stab.Ratio();
+  ASSERT_GT(ratio, 1);
+  feeder.Feed(2, Target + 0.3, nullptr, false);
+  EXPECT_EQ(stab.Ratio(), ratio);
+  EXPECT_LT(stab.AverageQueue(), Target);
 }
 
 TEST(SmoothStabilizer, CorrectionStaysWithinOnePercent) {
