@@ -10,6 +10,7 @@
 
 #include "platform/win32/Handles.h"
 #include "util/EventLog.h"
+#include "win/TempDir.h"
 
 // The event log on Windows' own files: names replaced on rotation only when free, a file held
 // open by another program, a file marked read-only.
@@ -17,39 +18,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-class TTempDir {
- public:
-  TTempDir() {
-    char base[MAX_PATH + 1] = {};
-    GetTempPathA(sizeof base, base);
-    Path = std::string(base) + "kestrune-log-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(GetTickCount64());
-    CreateDirectoryA(Path.c_str(), nullptr);
-  }
-  ~TTempDir() {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((Path + "\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::string full = Path + "\\" + data.cFileName;
-        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(full.c_str());
-      } while (FindNextFileA(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryA(Path.c_str());
-  }
-  std::string File(const std::string& name) const { return Path + "\\" + name; }
-  std::string Path;
-};
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

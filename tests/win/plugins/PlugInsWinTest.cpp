@@ -18,6 +18,7 @@
 #include "platform/win32/ExePath.h"
 #include "platform/win32/FaultGuard.h"
 #include "platform/win32/PlugInLibraries.h"
+#include "win/TempDir.h"
 
 namespace {
 
@@ -27,40 +28,10 @@ std::string PluginDir() {
   return exe.substr(0, exe.find_last_of('\\')) + "\\..\\tools\\plugins";
 }
 
-// A fresh directory under the temp path, removed with what it holds at the end of a test.
-class TTempDir {
+// A directory for plug-in files, removed with them at the end of a test.
+class TPluginDir : public TTempDir {
  public:
-  TTempDir() {
-    char base[MAX_PATH + 1] = {};
-    GetTempPathA(sizeof base, base);
-    static int serial = 0;
-    Path = std::string(base) + "kestrune-plugins-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(++serial);
-    CreateDirectoryA(Path.c_str(), nullptr);
-  }
-  ~TTempDir() {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((Path + "\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::string name = data.cFileName;
-        if (name == "." || name == "..") continue;
-        const std::string full = File(name);
-        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveDirectoryA(full.c_str());
-        } else {
-          DeleteFileA(full.c_str());
-        }
-      } while (FindNextFileA(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryA(Path.c_str());
-  }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-
-  std::string File(const std::string& name) const { return Path + "\\" + name; }
+  TPluginDir() : TTempDir("kestrune-plugins-") {}
   // A copy of a test plug-in under another name: another library to the loader.
   void CopyPlugin(const std::string& plugin, const std::string& name) const {
     ASSERT_TRUE(CopyFileA((PluginDir() + "\\" + plugin).c_str(), File(name).c_str(), FALSE))
@@ -69,8 +40,6 @@ class TTempDir {
   void WriteText(const std::string& name, const std::string& text) const {
     std::ofstream(File(name), std::ios::binary) << text;
   }
-
-  std::string Path;
 };
 
 bool IsLoaded(const std::string& name) {
@@ -95,7 +64,7 @@ class PlugInsWinTest : public ::testing::Test {
 };
 
 TEST_F(PlugInsWinTest, ScanListsPluginFilesOnly) {
-  TTempDir dir;
+  TPluginDir dir;
   dir.CopyPlugin("dsp_gain.dll", "dsp_Beta.dll");
   dir.CopyPlugin("dsp_gain.dll", "DSP_alpha.DLL");
   dir.CopyPlugin("dsp_gain.dll", "dsp_hidden.dll");
@@ -112,7 +81,7 @@ TEST_F(PlugInsWinTest, ScanListsPluginFilesOnly) {
 }
 
 TEST_F(PlugInsWinTest, WhatCannotBeLoadedLeavesAnInactiveEntryAndNoLibrary) {
-  TTempDir dir;
+  TPluginDir dir;
   dir.WriteText("dsp_text.dll", "This is a text file named like a plug-in.\r\n");
   EXPECT_FALSE(Host.LoadPlugin(dir.Path, "dsp_text.dll"));
   EXPECT_FALSE(Host.LoadPlugin(PluginDir(), "dsp_noentry.dll"));
@@ -186,7 +155,7 @@ TEST_F(PlugInsWinTest, OverrunPluginStaysInItsRoomAndTheFpuComesBack) {
 }
 
 TEST_F(PlugInsWinTest, FaultingPluginLeavesTheChainWhileTheOthersGoOn) {
-  TTempDir dir;
+  TPluginDir dir;
   dir.CopyPlugin("dsp_gain.dll", "dsp_gain2.dll");
   ASSERT_TRUE(Host.LoadPlugin(PluginDir(), "dsp_gain.dll"));
   ASSERT_TRUE(Host.LoadPlugin(PluginDir(), "dsp_fault.dll"));
@@ -238,7 +207,7 @@ TEST_F(PlugInsWinTest, FaultingPluginLeavesTheChainWhileTheOthersGoOn) {
 
 // The relay's own thread meets the fault while the main thread changes the chain.
 TEST_F(PlugInsWinTest, FaultOnTheRelayThreadWhileTheChainChanges) {
-  TTempDir dir;
+  TPluginDir dir;
   dir.CopyPlugin("dsp_gain.dll", "dsp_gain2.dll");
   ASSERT_TRUE(Host.LoadPlugin(PluginDir(), "dsp_gain.dll"));
   std::atomic<bool> stop{false};
@@ -279,7 +248,7 @@ TEST_F(PlugInsWinTest, FaultOnTheRelayThreadWhileTheChainChanges) {
 
 // The chain's cost per 10 ms block at 44100 Hz, printed for the benchmarks.
 TEST_F(PlugInsWinTest, ChainCostPerBlock) {
-  TTempDir dir;
+  TPluginDir dir;
   dir.CopyPlugin("dsp_gain.dll", "dsp_gain2.dll");
   dir.CopyPlugin("dsp_gain.dll", "dsp_gain3.dll");
   const int frames = 441;

@@ -12,59 +12,13 @@
 #include "platform/win32/Registry.h"
 #include "settings/FSettings.h"
 #include "util/Helpers.h"
+#include "win/TempDir.h"
 
 namespace {
-
-// A fresh directory under the temp path, removed with its files at the end of a test.
-class TTempDir {
- public:
-  TTempDir() {
-    char base[MAX_PATH + 1] = {};
-    GetTempPathA(sizeof base, base);
-    Path = std::string(base) + "kestrune-settings-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(++Serial());
-    CreateDirectoryA(Path.c_str(), nullptr);
-  }
-  ~TTempDir() {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((Path + "\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::string name = data.cFileName;
-        if (name == "." || name == "..") continue;
-        const std::string full = Path + "\\" + name;
-        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveDirectoryA(full.c_str());
-        } else {
-          DeleteFileA(full.c_str());
-        }
-      } while (FindNextFileA(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryA(Path.c_str());
-  }
-  std::string File(const std::string& name) const { return Path + "\\" + name; }
-
-  std::string Path;
-
- private:
-  static int& Serial() {
-    static int serial = 0;
-    return serial;
-  }
-};
 
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
   out << text;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // Keys of a section in file order, as the text holds them.
@@ -134,11 +88,12 @@ TEST(WinSettings, FreshFileHoldsKeysInWriteOrder) {
   setting.PluginFiles = {"dsp_x.dll"};
   ASSERT_TRUE(SaveSettings(setting, profile, '.'));
   const std::string text = ReadText(ini);
-  EXPECT_EQ(KeysInFile(text, "Setting"),
-            (std::vector<std::string>{"KeepMe", "PID", "Source", "Destination", "Buffer", "Volume",
-                                      "ToTray", "SourceMode", "Blocksize", "Freq", "Send",
-                                      "Silence", "SilenceTime", "RestoreTime", "Wait", "Auto",
-                                      "FadeOut", "FadeIn", "EventLog", "StabMode"}));
+  EXPECT_EQ(
+      KeysInFile(text, "Setting"),
+      (std::vector<std::string>{"KeepMe", "PID",     "Source",      "Destination", "Buffer",
+                                "Volume", "ToTray",  "SourceMode",  "Blocksize",   "Freq",
+                                "Send",   "Silence", "SilenceTime", "RestoreTime", "Wait",
+                                "Auto",   "FadeOut", "FadeIn",      "EventLog",    "StabMode"}));
   EXPECT_EQ(KeysInFile(text, "Plugins"), (std::vector<std::string>{"Path", "File1"}));
   EXPECT_NE(text.find("Silence=-36"), std::string::npos);
   EXPECT_NE(text.find("FadeIn=2"), std::string::npos);

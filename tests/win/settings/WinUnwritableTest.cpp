@@ -11,6 +11,7 @@
 #include "platform/win32/Profile.h"
 #include "settings/FSettings.h"
 #include "settings/IniText.h"
+#include "win/TempDir.h"
 
 // The settings file through the system's profile functions where it cannot be written, and the
 // portable INI reader held against them on every file of the fuzzer's corpus.
@@ -20,39 +21,6 @@ namespace {
 const char* const OldIni =
     "[Setting]\r\nSource=Line In\r\nBuffer=250\r\nMyOwnKey=hello\r\n"
     "[Plugins]\r\nPath=C:\\dsp\r\nFile1=dsp_a.dll\r\n";
-
-class TTempDir {
- public:
-  TTempDir() {
-    char base[MAX_PATH + 1] = {};
-    GetTempPathA(sizeof base, base);
-    Path = std::string(base) + "kestrune-ro-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(GetTickCount64());
-    CreateDirectoryA(Path.c_str(), nullptr);
-  }
-  ~TTempDir() {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((Path + "\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::string full = Path + "\\" + data.cFileName;
-        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(full.c_str());
-      } while (FindNextFileA(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryA(Path.c_str());
-  }
-  std::string File(const std::string& name) const { return Path + "\\" + name; }
-  std::string Path;
-};
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Loads, changes a value and saves, as the settings dialog would; the text the user is shown,
 // or "saved".
