@@ -34,8 +34,7 @@ FadeIn=0
 SilenceTime=0
 EventLog=1
 INI
-(cd "$a" && wine Kestrune.exe) &
-wait_status STOP 20000
+start_app "$a" STOP 20000
 wine "$KESTRUNE_BUILD/tools/ctl/kestrune-ctl.exe" --pid 7 play >/dev/null 2>&1 || fail "play refused"
 wait_status Online 30000
 sleep 1

@@ -44,8 +44,7 @@ done
 echo "ok the sample INI names all $(wc -l <<<"$keys") keys the program reads"
 
 cp "$sample" "$pkg/Kestrune.ini"
-(cd "$pkg" && wine Kestrune.exe) &
-wait_status STOP 20000
+start_app "$pkg" STOP 20000
 caption=$(probe windows | head -1)
 grep -q "Orvanta Kestrune $version" <<<"$caption" || fail "caption of the unpacked program: $caption"
 help=$(cd "$pkg" && wine kestrune-ctl.exe --help 2>&1 | tr -d '\r') || fail "kestrune-ctl --help: $help"

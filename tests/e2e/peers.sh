@@ -46,8 +46,7 @@ FadeIn=0.5
 FadeOut=0.5
 SilenceTime=0
 INI
-  (cd "$a" && wine Kestrune.exe) &
-  wait_status STOP 20000
+  start_app "$a" STOP 20000
 
   list=$(ctl list) || fail "list: $list"
   grep -Eq '^0x[0-9a-f]+ +[0-9]+ +-5$' <<<"$list" || fail "list shows no program ID -5: $list"

@@ -50,8 +50,7 @@ SilenceTime=0
 Path=$(winepath -w "$a/plugins")
 $files
 INI
-  (cd "$a" && wine Kestrune.exe) &
-  wait_status Online 30000
+  start_app "$a" Online 30000
   sleep 3
   timeout 3 parec --device=test_src.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/in.raw" &
   local rec=$!

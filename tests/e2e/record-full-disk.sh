@@ -37,8 +37,7 @@ SourceMode=1
 FadeIn=0
 SilenceTime=0
 INI
-(cd "$a" && wine Kestrune.exe) &
-wait_status STOP 20000
+start_app "$a" STOP 20000
 ctl --pid -7 play >/dev/null || fail "play refused"
 wait_status Online 30000
 

@@ -44,8 +44,7 @@ FadeIn=0.5
 FadeOut=2
 SilenceTime=0
 INI
-(cd "$a" && wine Kestrune.exe) &
-wait_status Online 30000
+start_app "$a" Online 30000
 echo "ok online"
 sleep 2  # fade-in done, stabilizer settled
 

@@ -76,8 +76,7 @@ SilenceTime=0
 Wait=600
 EventLog=1
 INI
-(cd "$a" && wine Kestrune.exe) &
-wait_status Online 30000
+start_app "$a" Online 30000
 sleep 2
 echo "ok online"
 

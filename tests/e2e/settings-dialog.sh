@@ -29,8 +29,7 @@ Auto=1
 FadeIn=0.5
 SilenceTime=0
 INI
-(cd "$a" && wine Kestrune.exe) &
-wait_status Online 30000
+start_app "$a" Online 30000
 echo "ok online"
 
 ini_value() {

@@ -4,8 +4,7 @@ source "$(dirname "$0")/lib/app.sh"
 trap stop_all EXIT
 
 a=$(app_dir)
-(cd "$a" && wine Kestrune.exe) &
-wait_status STOP 20000
+start_app "$a" STOP 20000
 line=$(probe windows | head -1)
 echo "$line" | grep -q 'Orvanta Kestrune 1\.0\.1\.5' || fail "caption: $line"
 echo "ok window TOV_Kestrune: $line"
@@ -31,8 +30,7 @@ stop_all
 for tray in 0 1; do
   c=$(app_dir)
   printf '[Setting]\nToTray=%s\n' "$tray" >"$c/Kestrune.ini"
-  (cd "$c" && wine Kestrune.exe) &
-  wait_status STOP 20000
+  start_app "$c" STOP 20000
   [ "$tray" -eq 0 ] && probe minimize
   for _ in $(seq 1 20); do
     probe windows | grep -q minimised && break

@@ -28,6 +28,12 @@ wait_status() {
   probe wait LabStatus "$text" "$timeout" >/dev/null || fail "status never became '$text' (it is '$(probe text LabStatus)')"
 }
 
+# Starts the program in a folder and waits until its status shows a text (timeout in ms).
+start_app() {
+  (cd "$1" && wine Kestrune.exe) &
+  wait_status "$2" "$3"
+}
+
 # Ends every program of this prefix.
 stop_all() {
   wineserver -k 2>/dev/null || true
