@@ -10,10 +10,15 @@
 # end with their slope per hour, each unplug answered by "WAIT" and each replug by "Online"
 # (count and worst time), and the output gaps outside the unplugged and stopped periods.
 #
-#   bench/soak.sh [HOURS] [--seed N] [--out DIR] [--buffer MS]
+#   bench/soak.sh [HOURS] [--seed N] [--out DIR] [--buffer MS] [--actions KINDS] [--no-follow]
+#                 [--no-peer]
 #
 # HOURS may be a fraction: bench/soak.sh 0.1 runs six minutes. The buffer is 100 ms unless
-# --buffer says otherwise; the seed is the time unless --seed gives one. The run takes HOURS
+# --buffer says otherwise; the seed is the time unless --seed gives one. To tell apart what a
+# finding comes with, parts of the rig can be left out: --actions keeps only the kinds of the
+# plan named (a comma list of unplug, stop, volume; "none" for a steady relay), --no-follow
+# reads no status from outside (replies then go unseen there; the event log still has them),
+# --no-peer attaches no recorder (commands still come through the peer link). The run takes HOURS
 # plus about a minute to set up and end. OUT (default build/soak, emptied first) receives:
 #   summary.txt    the summary printed at the end
 #   events.tsv     what the script did and when (Unix seconds)
@@ -33,11 +38,17 @@ hours=1
 seed=""
 buffer=100
 out=build/soak
+actions=unplug,stop,volume
+follow=1
+peer=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --seed) seed=${2:?--seed needs a number}; shift 2 ;;
     --out) out=${2:?--out needs a directory}; shift 2 ;;
     --buffer) buffer=${2:?--buffer needs milliseconds}; shift 2 ;;
+    --actions) actions=${2:?--actions needs a list}; shift 2 ;;
+    --no-follow) follow=0; shift ;;
+    --no-peer) peer=0; shift ;;
     -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) hours=$1; shift ;;
   esac
@@ -56,7 +67,10 @@ nice -n 10 cmake --build --preset win64 --target Kestrune kestrune-ctl kestrune-
 rm -rf "$out"
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
-python3 bench/lib/soak-plan.py "$seconds" "$seed" >"$out/plan.txt"
+[[ "$actions" =~ ^(none|(unplug|stop|volume)(,(unplug|stop|volume))*)$ ]] ||
+  { echo "--actions takes none or a comma list of unplug, stop, volume, not '$actions'" >&2; exit 2; }
+python3 bench/lib/soak-plan.py "$seconds" "$seed" |
+  awk -v keep=",$actions," 'index(keep, "," $2 ",")' >"$out/plan.txt"
 echo "soak of $seconds s, seed $seed, buffer $buffer ms, $(wc -l <"$out/plan.txt") actions; results in $out"
 
 source scripts/lib/testenv.sh
@@ -154,8 +168,10 @@ tone_start
 app_pid=$!
 wait_status STOP 30000 || { echo "Kestrune did not start"; exit 1; }
 # Straight to the file: a pipe through tr would hold the lines back until the end.
-wine "$build/tools/probe/kestrune-probe.exe" follow LabStatus 50 >"$out/follow.txt" 2>/dev/null &
-bg_pids+=($!)
+if [ "$follow" = 1 ]; then
+  wine "$build/tools/probe/kestrune-probe.exe" follow LabStatus 50 >"$out/follow.txt" 2>/dev/null &
+  bg_pids+=($!)
+fi
 ctl --pid 7 play --fade >/dev/null || { echo "play refused"; exit 1; }
 volume=100
 wait_status Online 30000 || { echo "Kestrune did not come online"; exit 1; }
@@ -184,6 +200,7 @@ bg_pids+=($!)
 # A controlling program records the stream all along, 5 minutes a file; each file is checked
 # (its header's sizes against its length) and removed.
 (
+  [ "$peer" = 1 ] || exit 0
   n=0
   while :; do
     left=$(awk -v e="$t_end" -v n="$(now)" 'BEGIN { printf "%d", e - n }')
@@ -297,6 +314,7 @@ if [ "$alive" = 1 ]; then
 fi
 cp "$app"/Kestrune.log* "$out/" 2>/dev/null || true
 
-python3 bench/lib/soak-report.py --dir "$out" --fade-in "$fade_in" --seed "$seed" --buffer "$buffer" |
+python3 bench/lib/soak-report.py --dir "$out" --fade-in "$fade_in" --seed "$seed" --buffer "$buffer" \
+  $([ "$peer" = 1 ] || echo --no-peer) |
   tee "$out/summary.txt"
 exit "${PIPESTATUS[0]}"

@@ -12,6 +12,19 @@
 #include "platform/sim/SimWave.h"
 #include "ui/Headless.h"
 #include "unit/link/FakeDesktop.h"
+
+// Under AddressSanitizer runs are shorter and the allocator is not glibc's.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool Sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool Sanitized = true;
+#else
+inline constexpr bool Sanitized = false;
+#endif
+#else
+inline constexpr bool Sanitized = false;
+#endif
 #include "unit/plugins/FakePlugins.h"
 
 // Recorders standing in for the window, its boxes, the tray, the peers and the stream.

@@ -30,18 +30,6 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool Sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool Sanitized = true;
-#else
-constexpr bool Sanitized = false;
-#endif
-#else
-constexpr bool Sanitized = false;
-#endif
-
 constexpr uint64_t Second = 1000;
 constexpr uint64_t Minute = 60 * Second;
 constexpr uint64_t Hour = 60 * Minute;
