@@ -401,8 +401,9 @@ def main():
             fields = dict(kv.split('=', 1) for kv in text.split() if '=' in kv)
             res.append((t, fields))
     print(' from the RES lines of the event log (%d lines):' % len(res))
-    for key, unit, resolution in (('private', 'bytes', 4096), ('handles', '', 1), ('gdi', '', 1),
-                                  ('user', '', 1), ('threads', '', 1)):
+    for key, unit, resolution in (('private', 'bytes', 4096), ('heap', 'bytes', 4096),
+                                  ('handles', '', 1), ('gdi', '', 1), ('user', '', 1),
+                                  ('threads', '', 1)):
         pts = [(t - t0, int(f[key])) for t, f in res if f.get(key, '?').lstrip('-').isdigit()]
         if not res:
             break

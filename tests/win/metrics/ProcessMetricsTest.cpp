@@ -87,12 +87,27 @@ TEST(ProcessMetrics, GdiObjectsFollowBitmaps) {
   EXPECT_EQ(ReadProcessMetrics().GdiObjects, before);
 }
 
+TEST(ProcessMetrics, HeapInUseFollowsAllocations) {
+  const int64_t before = ReadProcessMetrics().HeapInUse;
+  ASSERT_GT(before, 0);
+  const HANDLE heap = GetProcessHeap();
+  std::vector<void*> blocks;
+  for (int i = 0; i < 1000; ++i) blocks.push_back(HeapAlloc(heap, 0, 4096));
+  const int64_t held = ReadProcessMetrics().HeapInUse;
+  for (void* b : blocks) HeapFree(heap, 0, b);
+  const int64_t after = ReadProcessMetrics().HeapInUse;
+  // Other threads of the runtime may allocate meanwhile: a few kilobytes either way.
+  EXPECT_NEAR(static_cast<double>(held - before), 4096000.0, 65536.0);
+  EXPECT_NEAR(static_cast<double>(after - before), 0.0, 65536.0);
+}
+
 TEST(ProcessMetrics, LineForTheLog) {
   const std::string line = FormatProcessMetrics(ReadProcessMetrics());
   EXPECT_EQ(line.rfind("private=", 0), 0u);
   EXPECT_NE(line.find(" handles="), std::string::npos);
   EXPECT_NE(line.find(" threads="), std::string::npos);
   EXPECT_EQ(line.find("handles=?"), std::string::npos);
+  EXPECT_EQ(line.find("heap=?"), std::string::npos);
 }
 
 }  // namespace
