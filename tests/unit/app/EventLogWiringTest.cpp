@@ -39,11 +39,6 @@ class EventLogWiringTest : public MainFixture {
     return static_cast<size_t>(std::count_if(
         lines.begin(), lines.end(), [&](const auto& l) { return std::regex_match(l, re); }));
   }
-
-  void PeerMessage(TWnd from, uint16_t code, uint16_t parameter) {
-    intptr_t result = 0;
-    Form->FormMessage(WM_WINMSG, static_cast<uintptr_t>(from), PackParam(code, parameter), result);
-  }
 };
 
 TEST_F(EventLogWiringTest, AFailedCallAndItsRestartWriteOneLineEachAndNoStop) {

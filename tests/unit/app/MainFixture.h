@@ -155,6 +155,11 @@ class MainFixture : public ::testing::Test {
   }
 
   // Runs until the status shows the text, for at most ms; returns the time it took.
+  // A message from a controlling program's window, as the peer link's window receives it.
+  void PeerMessage(TWnd from, uint16_t code, uint16_t parameter) {
+    intptr_t result = 0;
+    Form->FormMessage(WM_WINMSG, static_cast<uintptr_t>(from), PackParam(code, parameter), result);
+  }
   uint64_t RunUntilStatus(const std::string& text, uint64_t ms) {
     for (uint64_t t = 0; t <= ms; t += 10) {
       if (Form->LabStatus.Caption() == text) return t;

@@ -1,5 +1,3 @@
-#include <malloc.h>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -67,39 +65,4 @@ TEST_F(ReplugTest, APlayRequestGivesTheFirstBlockTheWholeStallLimit) {
   RunUntilStatus("Online", 2000);
   EXPECT_EQ(Form->Path.PendingError, 0u);
   EXPECT_EQ(std::count(Notifier.Codes.begin(), Notifier.Codes.end(), ntfOnline), 1);
-}
-
-TEST_F(ReplugTest, HundredsOfReplugsKeepTheHeapFlat) {
-  if (Sanitized) GTEST_SKIP() << "heap in use is glibc's figure";
-  // Every restart sizes pools, opens devices, starts a relay thread and notifies; none of it may
-  // stay behind. A relay unplugged a hundred times a day must not grow: a kilobyte kept per
-  // restart is 0.1 MB a day. (The event log is off: its files are memory here.)
-  StartOnline();
-  // What the fixture itself keeps of every run (the stream and notifications sent) is let go
-  // after each replug.
-  const auto replugs = [this](int n) {
-    for (int i = 0; i < n; ++i) {
-      const TWaveSide side = i % 3 == 0 ? TWaveSide::Output : TWaveSide::Input;
-      Replug(side, 0, 1500 + 100 * static_cast<uint64_t>(i % 5));
-      Stream.Blocks = {};
-      Stream.Rates = {};
-      Notifier.Codes = {};
-    }
-  };
-  // Freed chunks still cached by the allocator count as in use until trimmed.
-  const auto heapInUse = [] {
-    malloc_trim(0);
-    return mallinfo2().uordblks;
-  };
-  // The first ones fill what is bounded (pools, the send ring's slots, lists that grow to their
-  // longest) to its size: measured, nothing grows after about 120.
-  replugs(200);
-  const size_t before = heapInUse();
-  replugs(300);
-  const size_t after = heapInUse();
-  const double grown = static_cast<double>(after) - static_cast<double>(before);
-  std::printf("measured: heap in use %zu -> %zu bytes over 300 replugs (%+.1f bytes each)\n",
-              before, after, grown / 300);
-  // Measured: not a byte. Eight bytes kept per restart would fail.
-  EXPECT_LT(grown, 2048.0);
 }
