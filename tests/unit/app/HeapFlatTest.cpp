@@ -68,8 +68,11 @@ TEST_F(HeapFlatTest, ControllingProgramsThatComeAndGoKeepTheHeapFlat) {
   Ini.Set("SourceMode", "1");
   Ini.Set("PID", "3");
   Ini.Set("Send", "1");
-  Ini.Set("Auto", "1");
   Create();
+  // A program that stays all along starts the relay.
+  Desktop.Add(0x100, "TCtl");
+  PeerMessage(0x100, ctlCode, ctlHello);
+  PeerMessage(0x100, cmdPlay, 0);
   RunUntilStatus("Online", 2000);
   // Each round a new program (a new window) announces itself, takes the stream, sends a command
   // and then withdraws, closes its window or hangs until it is dropped.
@@ -92,6 +95,8 @@ TEST_F(HeapFlatTest, ControllingProgramsThatComeAndGoKeepTheHeapFlat) {
         break;
     }
     Run(1000);
+    EXPECT_TRUE(std::any_of(Desktop.Sent.begin(), Desktop.Sent.end(),
+                            [w](const auto& s) { return s.To == w && s.CopyData; }));
     Desktop.Windows.erase(w);
     ForgetRecorded();
   });
