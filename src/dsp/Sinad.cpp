@@ -210,6 +210,7 @@ std::optional<TSinad> Measure(const TSamples<T>& x, double rate, double frequenc
   r.Frequency = best.W * rate / (2 * std::numbers::pi);
   r.Amplitude = std::sqrt(best.A * best.A + best.B * best.B);
   r.Offset = best.C;
+  r.MinFrequency = r.MaxFrequency = r.Frequency;
   return r;
 }
 
@@ -233,6 +234,7 @@ std::optional<TSinad> MeasureSinadWindowed(const int16_t* samples, int64_t count
   const int64_t window = static_cast<int64_t>(windowSeconds * rate);
   if (window < 1 || count < window) return MeasureSinad(samples, count, step, rate, frequency);
   double signal = 0, noise = 0, amplitude = 0;
+  double minFrequency = std::numeric_limits<double>::infinity(), maxFrequency = -minFrequency;
   std::optional<TSinad> last;
   for (int64_t start = 0; start < count;) {
     int64_t n = std::min(window, count - start);
@@ -243,10 +245,14 @@ std::optional<TSinad> MeasureSinadWindowed(const int16_t* samples, int64_t count
     signal += power * static_cast<double>(n);
     noise += std::isinf(last->Db) ? 0 : power / std::pow(10.0, last->Db / 10) * n;
     amplitude += last->Amplitude * static_cast<double>(n);
+    minFrequency = std::min(minFrequency, last->Frequency);
+    maxFrequency = std::max(maxFrequency, last->Frequency);
     start += n;
   }
   TSinad r = *last;
   r.Db = noise > 0 ? 10 * std::log10(signal / noise) : std::numeric_limits<double>::infinity();
   r.Amplitude = amplitude / static_cast<double>(count);
+  r.MinFrequency = minFrequency;
+  r.MaxFrequency = maxFrequency;
   return r;
 }

@@ -111,6 +111,11 @@ TEST(Sinad, WindowedFollowsAMovingFrequency) {
   EXPECT_LT(whole->Db, 30);
   EXPECT_GT(windowed->Db, 55);
   EXPECT_NEAR(windowed->Frequency, 1005, 0.1);  // the last window's
+  // The glide's range, each end seen by the window that holds it (centred 0.05 s from the end).
+  EXPECT_NEAR(windowed->MinFrequency, 1000.025, 0.1);
+  EXPECT_NEAR(windowed->MaxFrequency, 1004.975, 0.1);
+  EXPECT_EQ(whole->MinFrequency, whole->Frequency);
+  EXPECT_EQ(whole->MaxFrequency, whole->Frequency);
   EXPECT_NEAR(windowed->Amplitude, 20000, 2);
 }
 
