@@ -71,6 +71,8 @@ def main():
         offset = position * frame_bytes
         piece = doubled[offset:offset + piece_bytes]
         try:
+            # A piece (1764 bytes) is below PIPE_BUF, so it goes whole or not at all: a part of
+            # a frame would shift every sample after it.
             os.write(fd, piece)
         except BlockingIOError:
             # The source reads late; drop the piece as a device would.
