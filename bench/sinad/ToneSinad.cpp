@@ -1,15 +1,16 @@
 // tone-sinad: the SINAD of a tone in a raw recording (16-bit little-endian stereo), fitted in
 // windows of its own so a tone whose pitch a stabilizer bends a little is followed; each channel
 // is measured on its own. Prints one line:
-//   sinad DB left DB right DB frequency HZ amplitude PEAK seconds S lowest HZ highest HZ
+//   sinad DB left DB right DB frequency HZ amplitude PEAK seconds S lowest HZ highest HZ empty N
 // DB is the lower of the two channels' figures; the frequency is the left channel's in the last
 // window, the amplitude its average over the windows, lowest and highest the range of the
-// frequencies fitted in the windows.
+// frequencies fitted in the windows. Windows without a tone (a dropout) are left out of the
+// figures and counted: N is the larger count of the two channels.
 //
 //   tone-sinad FILE [--frequency HZ] [--rate HZ] [--skip S] [--seconds S] [--window S]
 //
-// Exit status 0 when a tone was found in both channels, 1 when not (or the file is too short or
-// unreadable), 2 on wrong arguments.
+// Exit status 0 when a tone was found in both channels, 1 when not in any window of a channel
+// (or the file is too short or unreadable), 2 on wrong arguments.
 
 #include <algorithm>
 #include <cmath>
@@ -121,9 +122,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   const int64_t count = static_cast<int64_t>(samples->size() / 2);
-  const auto left = MeasureSinadWindowed(samples->data(), count, 2, o.Rate, o.Frequency, o.Window);
-  const auto right =
-      MeasureSinadWindowed(samples->data() + 1, count, 2, o.Rate, o.Frequency, o.Window);
+  int64_t emptyLeft = 0, emptyRight = 0;
+  const auto left =
+      MeasureSinadWindowed(samples->data(), count, 2, o.Rate, o.Frequency, o.Window, &emptyLeft);
+  const auto right = MeasureSinadWindowed(samples->data() + 1, count, 2, o.Rate, o.Frequency,
+                                          o.Window, &emptyRight);
   if (!left || !right) {
     std::fprintf(stderr, "tone-sinad: no tone of about %g Hz in %.1f s of %s (%s channel)\n",
                  o.Frequency, static_cast<double>(count) / o.Rate, o.File.c_str(),
@@ -132,8 +135,9 @@ int main(int argc, char** argv) {
   }
   std::printf(
       "sinad %.2f left %.2f right %.2f frequency %.3f amplitude %.1f seconds %.1f lowest %.3f "
-      "highest %.3f\n",
+      "highest %.3f empty %lld\n",
       std::min(left->Db, right->Db), left->Db, right->Db, left->Frequency, left->Amplitude,
-      static_cast<double>(count) / o.Rate, left->MinFrequency, left->MaxFrequency);
+      static_cast<double>(count) / o.Rate, left->MinFrequency, left->MaxFrequency,
+      static_cast<long long>(std::max(emptyLeft, emptyRight)));
   return 0;
 }
