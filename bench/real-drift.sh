@@ -16,7 +16,8 @@
 # the stabilizer bends within a second as noise, and of 0.1 s, which follow it and leave the
 # distortion and the steps; windows without the tone (a dropout) are left out and counted. The
 # pitch is the range of the tone's frequencies fitted in the 1 s windows, in ppm of 1 kHz: a
-# relay that keeps every sample plays the tone off by the input's drift.
+# relay that keeps every sample plays the tone off by the input's drift. The recording is also
+# measured in pieces of 10 s, whose median shows the sound between disturbances.
 #
 #   bench/real-drift.sh [--settle S] [--seconds S] [--drifts "PPM ..."] [--buffers "MS ..."]
 #                       [--relays "loopback block smooth"] [--out DIR] [--keep-audio]
@@ -130,7 +131,7 @@ trap cleanup EXIT
 # The probe's clock: local time, to the millisecond, as `kestrune-probe follow` stamps its lines.
 stamp() { date +'%Y-%m-%d %H:%M:%S.%3N'; }
 
-echo "drift,buffer_ms,relay,gauge_min,gauge_max,gauge_reads,text_min,text_max,text_unit,queue_min_ms,queue_max_ms,out_gaps,out_longest_ms,in_gaps,not_online,sinad_1s_db,sinad_100ms_db,empty_100ms_windows,pitch_min_ppm,pitch_max_ppm,note" \
+echo "drift,buffer_ms,relay,gauge_min,gauge_max,gauge_reads,text_min,text_max,text_unit,queue_min_ms,queue_max_ms,out_gaps,out_longest_ms,in_gaps,not_online,sinad_1s_db,sinad_100ms_db,empty_100ms_windows,sinad_10s_median_db,pitch_min_ppm,pitch_max_ppm,note" \
   >"$out/results.csv"
 echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)" >"$out/load.txt"
 
@@ -175,7 +176,7 @@ measure() {
     wait "$vals_pid" 2>/dev/null || true
   fi
   # The followers end with the program (stop_all); until then they only look.
-  local sinad="" short="" empty="" low="" high="" note="" s
+  local sinad="" short="" empty="" low="" high="" pieces="" note="" s t
   # The first half second is the recorder's start. Windows of 1 s count how the pitch moves
   # within a second as noise; windows of 0.1 s follow it and leave little but the distortion
   # and the steps in the audio.
@@ -191,15 +192,26 @@ measure() {
     note="no tone: $s"
     failed=1
   fi
+  # The same in pieces of 10 s (1 s windows): a disturbance spoils its pieces only, so the
+  # median says how the relay sounds between disturbances. A piece without a tone counts "-".
+  for ((t = 0; t + 10 <= RD_SECONDS; t += 10)); do
+    if s=$("$sinad_tool" "$raw" --skip "$t.5" --seconds 10 --window 1 2>/dev/null); then
+      pieces+="$(awk '{ print $2 }' <<<"$s") "
+    else
+      pieces+="- "
+    fi
+  done
   [ "$RD_KEEP" = 1 ] || rm -f "$raw"
   echo "$relay,$t0,$t1,$sinad,$short,$empty,$low,$high,$note" >"$out/run-$name.txt"
+  echo "$pieces" >"$out/pieces-$name.txt"
   python3 - "$out" "$drift" "$buffer" "$relay" "$t0" "$t1" "$sinad" "$short" "$empty" "$low" "$high" \
-    "$note" <<'PY' >>"$out/results.csv"
+    "$pieces" "$note" <<'PY' >>"$out/results.csv"
 import os
 import re
+import statistics
 import sys
 
-out, drift, buffer, relay, t0, t1, sinad, short, empty, low, high, note = sys.argv[1:]
+out, drift, buffer, relay, t0, t1, sinad, short, empty, low, high, pieces, note = sys.argv[1:]
 name = '%s-%s-%s' % (drift, buffer, relay)
 
 
@@ -229,6 +241,9 @@ def number(text):
     return int(m.group()) if m else None
 
 
+# Pieces without a tone count as the worst.
+piece_db = [float(p) if p != '-' else float('-inf') for p in pieces.split()]
+median = '%.2f' % statistics.median(piece_db) if piece_db else ''
 stab = [n for n in map(number, window('%s/stab-%s.txt' % (out, name))) if n is not None]
 # Each time the status showed something else than "Online": a restart of the devices.
 left_online = sum(1 for t in window('%s/status-%s.txt' % (out, name)) if t != 'Online')
@@ -260,7 +275,7 @@ def pitch(hz):
 row = [drift, buffer, relay, *span(values), str(len(values)), *span(stab), unit, *span(queue),
        str(len(gaps['out'])), '%.0f' % max(gaps['out']) if gaps['out'] else '0',
        str(len(gaps['in'])), '' if relay == 'loopback' else str(left_online), sinad, short, empty,
-       pitch(low), pitch(high),
+       median, pitch(low), pitch(high),
        note.replace(',', ';').replace('\n', ' ')]
 print(','.join(row))
 PY
@@ -300,7 +315,7 @@ INI
         measure "$drift" "$buffer" "$relay"
       else
         # No figures: the columns between the relay and the note stay empty.
-        echo "$drift,$buffer,$relay,,,0,,,,,,,,,,,,,,,never Online ($(probe text LabStatus))" >>"$out/results.csv"
+        echo "$drift,$buffer,$relay,,,0,,,,,,,,,,,,,,,,never Online ($(probe text LabStatus))" >>"$out/results.csv"
         echo "  $drift ppm, $buffer ms, $relay: never Online"
         failed=1
       fi
@@ -321,8 +336,9 @@ import sys
 
 names = {'loopback': 'module-loopback', 'block': 'whole frames', 'smooth': 'smooth'}
 print('| drift (ppm) | buffer (ms) | relay | gauge | gauge text | queue (ms) | output gaps '
-      '(longest ms) | input gaps | not Online | SINAD 1 s / 0.1 s (dB) | pitch (ppm) |')
-print('|---|---|---|---|---|---|---|---|---|---|---|')
+      '(longest ms) | input gaps | not Online | SINAD 1 s / 0.1 s (dB) | SINAD median of 10 s '
+      '(dB) | pitch (ppm) |')
+print('|---|---|---|---|---|---|---|---|---|---|---|---|')
 for r in csv.DictReader(open(sys.argv[1])):
     def span(lo, hi, unit=''):
         if lo == '':
@@ -337,11 +353,11 @@ for r in csv.DictReader(open(sys.argv[1])):
         sinad += ' (%s windows of 0.1 s without the tone)' % r['empty_100ms_windows']
     if r['note']:
         sinad += ' (%s)' % r['note']
-    print('| %s | %s | %s | %s | %s | %s | %s (%s) | %s | %s | %s | %s |' % (
+    print('| %s | %s | %s | %s | %s | %s | %s (%s) | %s | %s | %s | %s | %s |' % (
         r['drift'], r['buffer_ms'], names[r['relay']], gauge,
         span(r['text_min'], r['text_max'], r['text_unit']), span(r['queue_min_ms'], r['queue_max_ms']),
         r['out_gaps'] or '-', r['out_longest_ms'] or '-', r['in_gaps'] or '-',
-        r['not_online'] or '-', sinad,
+        r['not_online'] or '-', sinad, r['sinad_10s_median_db'] or '-',
         span(r['pitch_min_ppm'], r['pitch_max_ppm'])))
 PY
 cat "$out/load.txt"
