@@ -210,6 +210,7 @@ std::optional<TSinad> Measure(const TSamples<T>& x, double rate, double frequenc
   r.Frequency = best.W * rate / (2 * std::numbers::pi);
   r.Amplitude = std::sqrt(best.A * best.A + best.B * best.B);
   r.Offset = best.C;
+  r.MinFrequency = r.MaxFrequency = r.Frequency;
   return r;
 }
 
@@ -228,25 +229,41 @@ std::optional<TSinad> MeasureSinad(const int16_t* samples, int64_t count, int64_
 }
 
 std::optional<TSinad> MeasureSinadWindowed(const int16_t* samples, int64_t count, int64_t step,
-                                           double rate, double frequency, double windowSeconds) {
+                                           double rate, double frequency, double windowSeconds,
+                                           int64_t* emptyWindows) {
+  if (emptyWindows) *emptyWindows = 0;
   if (!samples || !(windowSeconds > 0) || !(rate > 0)) return std::nullopt;
   const int64_t window = static_cast<int64_t>(windowSeconds * rate);
   if (window < 1 || count < window) return MeasureSinad(samples, count, step, rate, frequency);
   double signal = 0, noise = 0, amplitude = 0;
+  int64_t measured = 0;  // samples in windows with a tone
+  double minFrequency = std::numeric_limits<double>::infinity(), maxFrequency = -minFrequency;
   std::optional<TSinad> last;
   for (int64_t start = 0; start < count;) {
     int64_t n = std::min(window, count - start);
     if (count - start - n < window / 2) n = count - start;
-    last = MeasureSinad(samples + start * step, n, step, rate, frequency);
-    if (!last) return std::nullopt;
+    const auto fit = MeasureSinad(samples + start * step, n, step, rate, frequency);
+    if (!fit) {
+      if (!emptyWindows) return std::nullopt;
+      ++*emptyWindows;
+      start += n;
+      continue;
+    }
+    last = fit;
+    measured += n;
     const double power = last->Amplitude * last->Amplitude / 2;
     signal += power * static_cast<double>(n);
     noise += std::isinf(last->Db) ? 0 : power / std::pow(10.0, last->Db / 10) * n;
     amplitude += last->Amplitude * static_cast<double>(n);
+    minFrequency = std::min(minFrequency, last->Frequency);
+    maxFrequency = std::max(maxFrequency, last->Frequency);
     start += n;
   }
+  if (!last) return std::nullopt;
   TSinad r = *last;
   r.Db = noise > 0 ? 10 * std::log10(signal / noise) : std::numeric_limits<double>::infinity();
-  r.Amplitude = amplitude / static_cast<double>(count);
+  r.Amplitude = amplitude / static_cast<double>(measured);
+  r.MinFrequency = minFrequency;
+  r.MaxFrequency = maxFrequency;
   return r;
 }

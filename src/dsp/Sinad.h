@@ -9,6 +9,10 @@ struct TSinad {
   double Frequency = 0;  // Hz, fitted
   double Amplitude = 0;  // peak, in the samples' units
   double Offset = 0;     // DC, in the samples' units
+  // The lowest and the highest frequency fitted: of the windows when fitted in windows, else
+  // the one frequency.
+  double MinFrequency = 0;
+  double MaxFrequency = 0;
 };
 
 // Measures a recorded sine of about the given frequency: fits a sine with offset and frequency by
@@ -23,7 +27,12 @@ std::optional<TSinad> MeasureSinad(const int16_t* samples, int64_t count, int64_
 
 // The same over consecutive windows of windowSeconds, each fitted on its own, the powers summed:
 // follows a frequency that moves slowly (a correction steered while recording). Db and Amplitude
-// are over all windows; Frequency and Offset are those of the last window. A last window shorter
-// than half the others joins the one before.
+// are over all windows; Frequency and Offset are those of the last window, MinFrequency and
+// MaxFrequency the range over the windows (how far the pitch moved). A last window shorter
+// than half the others joins the one before. A window without a tone (silence) gives nothing,
+// unless emptyWindows is given: then such windows are left out and counted there (a recording
+// with dropouts still has a figure for the audio it holds), and nothing comes only when no
+// window has a tone.
 std::optional<TSinad> MeasureSinadWindowed(const int16_t* samples, int64_t count, int64_t step,
-                                           double rate, double frequency, double windowSeconds);
+                                           double rate, double frequency, double windowSeconds,
+                                           int64_t* emptyWindows = nullptr);

@@ -1,23 +1,53 @@
 #!/usr/bin/env python3
-"""Feeds a PulseAudio pipe source with a 1 kHz tone (16-bit stereo, 44100 Hz, -20 dBFS), paced by
-the monotonic clock in 10 ms pieces, as a capture device delivers. The FIFO is opened again
-whenever it breaks or disappears (the source unloaded and loaded again).
-Usage: paced-writer.py <fifo>"""
+"""Feeds a PulseAudio pipe source with a 1 kHz tone (16-bit stereo, 44100 Hz), paced by the
+monotonic clock in 10 ms pieces, as a capture device delivers. The FIFO is opened again whenever
+it breaks or disappears (the source unloaded and loaded again).
+Usage: paced-writer.py [--ppm N] [--level DB] <fifo>
+  --ppm N     the device's clock is off by N ppm: RATE x (1 + N / 1e6) frames per second of the
+              monotonic clock (default 0)
+  --level DB  the tone's peak in dB below full scale (default -20)"""
+import argparse
 import errno
 import math
 import os
 import struct
-import sys
 import time
 
 RATE = 44100
 PIECE = RATE // 100
+FREQUENCY = 1000
+
+
+def tone_table(level_db):
+    """One loop of the tone: a whole number of periods (at least a piece's worth of frames), so
+    the tone runs on without a step where the table wraps. The length is rounded once, from the
+    periods it holds; the tone is then FREQUENCY to within that rounding."""
+    periods = max(1, round(PIECE * FREQUENCY / RATE))
+    length = round(periods * RATE / FREQUENCY)
+    amplitude = 32767 * 10 ** (level_db / 20)
+    samples = [round(amplitude * math.sin(2 * math.pi * periods * i / length))
+               for i in range(length)]
+    return b''.join(struct.pack('<hh', s, s) for s in samples)
 
 
 def main():
-    path = sys.argv[1]
-    period = [int(3277 * math.sin(2 * math.pi * 1000 * i / RATE)) for i in range(RATE // 1000 * 10)]
-    frames = [struct.pack('<hh', s, s) for s in period]
+    p = argparse.ArgumentParser(description='Feeds a pipe source with a paced 1 kHz tone.')
+    p.add_argument('--ppm', type=float, default=0.0)
+    p.add_argument('--level', type=float, default=-20.0)
+    p.add_argument('fifo')
+    a = p.parse_args()
+    if not -100000 < a.ppm < 100000:
+        p.error('--ppm must lie within +-100000')
+    if not a.level <= 0:
+        p.error('--level must be 0 dB or below')
+    speed = RATE * (1 + a.ppm / 1e6)
+    table = tone_table(a.level)
+    frame_bytes = 4
+    loop = len(table) // frame_bytes
+    # The table twice over and as many times more as a piece needs: any piece is then one slice.
+    repeats = 2 + PIECE // loop
+    doubled = table * repeats
+    piece_bytes = PIECE * frame_bytes
     position = 0
     fd = None
     written = 0
@@ -25,7 +55,7 @@ def main():
     while True:
         if fd is None:
             try:
-                fd = os.open(path, os.O_WRONLY | os.O_NONBLOCK)
+                fd = os.open(a.fifo, os.O_WRONLY | os.O_NONBLOCK)
             except OSError as e:
                 if e.errno not in (errno.ENXIO, errno.ENOENT):
                     raise
@@ -34,12 +64,15 @@ def main():
             # From now on paced afresh: a device that comes back starts with fresh audio.
             written = 0
             start = time.monotonic()
-        due = int((time.monotonic() - start) * RATE)
+        due = int((time.monotonic() - start) * speed)
         if due - written < PIECE:
             time.sleep(0.002)
             continue
-        piece = b''.join(frames[(position + i) % len(frames)] for i in range(PIECE))
+        offset = position * frame_bytes
+        piece = doubled[offset:offset + piece_bytes]
         try:
+            # A piece (1764 bytes) is below PIPE_BUF, so it goes whole or not at all: a part of
+            # a frame would shift every sample after it.
             os.write(fd, piece)
         except BlockingIOError:
             # The source reads late; drop the piece as a device would.
@@ -48,7 +81,7 @@ def main():
             os.close(fd)
             fd = None
             continue
-        position = (position + PIECE) % len(frames)
+        position = (position + PIECE) % loop
         written += PIECE
 
 

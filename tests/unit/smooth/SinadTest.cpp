@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -111,7 +112,30 @@ TEST(Sinad, WindowedFollowsAMovingFrequency) {
   EXPECT_LT(whole->Db, 30);
   EXPECT_GT(windowed->Db, 55);
   EXPECT_NEAR(windowed->Frequency, 1005, 0.1);  // the last window's
+  // The glide's range, each end seen by the window that holds it (centred 0.05 s from the end).
+  EXPECT_NEAR(windowed->MinFrequency, 1000.025, 0.1);
+  EXPECT_NEAR(windowed->MaxFrequency, 1004.975, 0.1);
+  EXPECT_EQ(whole->MinFrequency, whole->Frequency);
+  EXPECT_EQ(whole->MaxFrequency, whole->Frequency);
   EXPECT_NEAR(windowed->Amplitude, 20000, 2);
+}
+
+TEST(Sinad, WindowsWithoutAToneAreLeftOutOnlyWhenAskedTo) {
+  // 1 s of tone at 48000 Hz with windows 2 to 4 (of ten 0.1 s windows) silent, as a dropout.
+  auto x = Quantized(Sine(1000, 48000, 20000, 48000));
+  std::fill(x.begin() + 9600, x.begin() + 24000, int16_t{0});
+  const int64_t n = static_cast<int64_t>(x.size());
+  EXPECT_FALSE(MeasureSinadWindowed(x.data(), n, 1, 48000, 1000, 0.1));
+  int64_t empty = -1;
+  const auto r = MeasureSinadWindowed(x.data(), n, 1, 48000, 1000, 0.1, &empty);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(empty, 3);
+  EXPECT_GT(r->Db, 85);  // the seven windows with the tone: rounding only
+  EXPECT_NEAR(r->Amplitude, 20000, 2);
+  // Nothing at all to measure: nothing, and every window counted.
+  const std::vector<int16_t> silence(48000, 0);
+  EXPECT_FALSE(MeasureSinadWindowed(silence.data(), 48000, 1, 48000, 1000, 0.1, &empty));
+  EXPECT_EQ(empty, 10);
 }
 
 TEST(Sinad, NothingToMeasure) {
