@@ -37,6 +37,7 @@ void TBlockPath::Begin(TSilence* silence) {
   LastInputTick = now;
   LastOutputTick = now;
   LastReadyBytes = 0;
+  LastObserveTick = 0;
   InputStarted = false;
   OutputStarted = false;
   InputStartMs = -1;
@@ -65,6 +66,16 @@ void TBlockPath::RelayPass() {
   }
   Capture.ProcessDone();
   Player.ProcessDone();
+  if (Mode == TStabMode::Smooth) {
+    // The smooth loop steers the queue's average over time, as the passes leave it: the queue
+    // seen at each block would say more of how blocks and passes fall than of the delay heard.
+    const double seconds = LastObserveTick && now > LastObserveTick
+                               ? static_cast<double>(now - LastObserveTick) / 1000
+                               : 0;
+    LastObserveTick = now;
+    SmoothStab.Observe(Player.QueuedTime - Trim.PendingSeconds(Capture.SampleRate), seconds,
+                       Pace.Keeping());
+  }
   CheckStalls(now);
 }
 

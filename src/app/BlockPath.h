@@ -167,6 +167,7 @@ class TBlockPath {
   uint64_t LastInputTick = 0;
   uint64_t LastOutputTick = 0;
   uint32_t LastReadyBytes = 0;
+  uint64_t LastObserveTick = 0;  // the last pass that showed the smooth stabilizer the queue
   // A recorded block has come, a played block has come back, since Begin.
   bool InputStarted = false;
   bool OutputStarted = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -9,37 +10,51 @@
 // How the smooth stabilizer's control loop reacts; the defaults are the tuned values.
 struct TSmoothTuning {
   // The queue is seen only when a block arrives, and then it holds the block just added; between
-  // arrivals it is up to a block less. The loop steers this fraction of a block below the level
-  // with the block added.
+  // arrivals it is up to a block less. Steering on that view, the loop holds the level with the
+  // block added this fraction of a block above the target; steering on the queue observed after
+  // every pass (Observe) it holds the observed queue's average at the target.
   double BlockOffset = 0.25;
-  // Time constants of the averaged queue, seconds of audio: a short one for large errors, a long
-  // one that evens out the block-sized flicker of the measured queue near the target.
+  // Time constant of the averaged queue the far loop steers on, seconds.
   double AverageSeconds = 0.5;
-  double NearAverageSeconds = 10.0;
-  // Errors within FarBandBlocks blocks plus FarBandMargin seconds of the target count as near:
-  // the measured queue moves in whole blocks, so nothing smaller is certain to be real.
-  double FarBandBlocks = 1.0;
-  double FarBandMargin = 0.002;
-  // Near the target: proportional (1/s) and integral (1/s^2) gains on the long average,
-  // gentle so the flicker moves the ratio by little: each change of ratio bends the pitch,
-  // which is what a clean tone shows first.
-  double NearGain = 0.01;
-  double IntegralGain = 0.0001;
-  // Near the target the ratio moves only when the loop asks for more than this many of the
-  // resampler's steps away from the ratio in use: every change of ratio bends the pitch a
-  // little, and a loop that dithers between neighbouring steps would do so all the time.
-  double StepHold = 0.75;
-  // Beyond the near band, on the excess: proportional gain (1/s), large enough to run at the
-  // bound until the queue is close, and an integral gain (1/s^2) that finds a large drift fast.
+  // Errors beyond FarBand seconds from the target are corrected at once, the ratio moved at every
+  // block (a disturbance, a start); within the band the ratio is held and moved by single steps.
+  // The band is wider than the jump of the measured queue when the true queue crosses a block's
+  // edge and blocks and passes divide evenly (5 ms with blocks of 5 or 15 ms in passes of 10).
+  double FarBand = 0.006;
+  // Beyond the band, on the excess: proportional gain (1/s), large enough to run at the bound
+  // until the queue is close, and an integral gain (1/s^2) that finds a large drift fast.
   double FarGain = 2.0;
   double FarIntegralGain = 0.5;
+  // Near the target the queue is averaged over windows of WindowSeconds; the drift left over is
+  // the slope between two windows, taken only when the last three slopes agree and each is more
+  // than MinSlope (the smallest of the three): a queue that moves in whole blocks now and then
+  // (its flicker never dithers when blocks and passes divide evenly) shows a block's jump spread
+  // over two windows that is no drift. The ratio is chosen to hold the queue still, plus
+  // NearGain (1/s) times the error, one step at a time and only on slopes measured wholly at the
+  // ratio in use.
+  double WindowSeconds = 15.0;
+  double MinSlope = 3e-6;
+  // Without an agreeing slope, the error alone moves the ratio only after this long at the ratio
+  // in use, and only if the queue has not come back towards the target meanwhile.
+  double LevelWaitSeconds = 120.0;
+  double NearGain = 0.005;
+  // The ratio moves to a neighbouring step only when the wanted ratio lies beyond the midpoint
+  // between the two by more than this many steps: every change of ratio bends the pitch a little
+  // (a 15 ppm step costs a 1 kHz tone about 65 dB in the 0.1 s around it), so under a drift that
+  // falls between two steps the queue swings slowly (minutes) across a band of about
+  // StepHold x step / NearGain (1.5 ms) instead of the ratio dithering.
+  double StepHold = 0.5;
 };
 
 // Keeps the player's queue at its target by resampling every recorded block by a ratio that a
-// control loop steers, instead of repeating or dropping whole frames: a PI loop on the averaged
-// queue (the player's queue plus recorded audio not yet handed over, plus the block itself),
-// with the correction bounded to +-1 % and an integral that does not wind up at the bound.
-// Each session starts afresh. Runs on the relay thread; the correction is read by the display.
+// control loop steers, instead of repeating or dropping whole frames. Far from the target a PI
+// loop on the averaged queue runs the ratio up to its bound of +-1 % (with an integral that does
+// not wind up at the bound); near it the ratio is held, and moved one resampler step at a time
+// (about 15 ppm) to the step that holds the measured drift, at most every few tens of seconds,
+// so that a clean tone keeps its pitch steady. The queue it steers on is observed after every
+// relay pass (Observe), or else seen at each block (the player's queue plus recorded audio not
+// yet handed over, plus the block itself). Each session starts afresh. Runs on the relay thread;
+// the correction is read by the display.
 class TSmoothStabilizer {
  public:
   explicit TSmoothStabilizer(const TSmoothTuning& tuning = {}) : Tuning(tuning) {}
@@ -50,13 +65,21 @@ class TSmoothStabilizer {
   // the resampler; false when that failed, and then blocks pass through unchanged.
   bool Reset(int32_t rate);
 
+  // The player's queue as a relay pass leaves it (every recorded block of the pass added, the
+  // finished ones taken off), seconds since the last observation (the first one only starts the
+  // averages). A caller that observes steers the loop on the queue's average over time, which is
+  // what is heard as delay, whatever the sizes of blocks and passes; the queue seen at each block
+  // is then not used. steer false: nothing is learnt (see Process).
+  void Observe(double queuedSeconds, double seconds, bool steer = true);
+
   // Corrects one recorded block of inFrames stereo frames into out, which has room for
   // outCapacity frames (OutputCapacity(inFrames) is always enough), and returns the frames
   // written. queuedSeconds is the audio already waiting before this block: the player's queue
   // plus recorded blocks not yet collected (those after this one in the same pass), so that a
-  // burst of blocks handed over together does not look like a short queue. targetSeconds is the
-  // player's buffer. The output carries the resampler's fractional position from block to block,
-  // so it is a frame longer or shorter than inFrames x ratio now and then, and no input is lost.
+  // burst of blocks handed over together does not look like a short queue; it is not used once
+  // the queue is observed after passes. targetSeconds is the player's buffer. The output carries
+  // the resampler's fractional position from block to block, so it is a frame longer or shorter
+  // than inFrames x ratio now and then, and no input is lost.
   // steer false: the queue says nothing of the two clocks just now (the output is not keeping
   // pace with real time); the block is resampled at the ratio in use and the loop learns nothing.
   int32_t Process(const int16_t* in, int32_t inFrames, int16_t* out, int32_t outCapacity,
@@ -78,14 +101,32 @@ class TSmoothStabilizer {
   }
 
  private:
+  // Both averages take in the queue q, seen over seconds; the first one starts them.
+  void UpdateAverages(double q, double seconds);
+  // The ratio near the target: held, or one step towards what holds the drift.
+  void SteerNear(double targetSeconds);
+  // Starts the near loop's windows afresh (after a change of ratio).
+  void RestartWindows();
+
   TSmoothTuning Tuning;
   TResampler Resampler;
   int32_t Rate = 0;
   bool First = true;
+  bool Observed = false;  // the queue is observed after passes
   double Average = 0;
-  double NearAverage = 0;
+  // The ratio less 1 the far loop starts from: what it learnt of the drift, or the near loop's.
   double Integral = 0;
   double LastExcess = 0;
+  bool Near = false;  // within the far band: the ratio is held and moved by steps
+  // The near loop's window in progress (time-weighted sum of the queue, its seconds), the
+  // windows closed since the last change of ratio, the last one's level and the last slopes
+  // (seconds per second, the latest first).
+  double WindowSum = 0;
+  double WindowTime = 0;
+  int32_t Windows = 0;
+  double LastLevel = 0;
+  std::array<double, 3> Slopes{};
+  double FirstError = 0;  // the error over the first window at the ratio in use
   std::atomic<double> Correction{0};
 };
 

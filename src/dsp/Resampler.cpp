@@ -73,6 +73,15 @@ double TResampler::SetRatio(double ratio) {
   return Ratio();
 }
 
+double TResampler::StepRatio(int direction) const {
+  if (direction == 0) return Ratio();
+  // A larger ratio has a smaller numerator.
+  uint32_t numerator = direction > 0 ? Numerator - 1 : Numerator + 1;
+  if (numerator == Denominator && Moved) numerator = direction > 0 ? numerator - 1 : numerator + 1;
+  if (numerator < MinNumerator || numerator > MaxNumerator) return Ratio();
+  return static_cast<double>(Denominator) / numerator;
+}
+
 int32_t TResampler::Process(const int16_t* in, int32_t inFrames, int16_t* out, int32_t outCapacity,
                             int32_t& consumed) {
   consumed = 0;

@@ -40,6 +40,9 @@ class TResampler {
   // itself once audio has passed); returns the ratio now in use. A NaN keeps the ratio.
   double SetRatio(double ratio);
   double Ratio() const { return static_cast<double>(Denominator) / Numerator; }
+  // The next ratio above (direction > 0) or below the one in use, within the bound, passing over
+  // exactly 1 once audio has passed (as SetRatio does); the ratio in use at the bound.
+  double StepRatio(int direction) const;
 
   // Resamples up to inFrames frames into out (room for outCapacity frames) and returns the frames
   // written; consumed tells how many input frames were used (all of them unless out was full).

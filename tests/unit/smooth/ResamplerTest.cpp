@@ -59,6 +59,32 @@ TEST(Resampler, RatioStaysWithinTheBoundInSmallSteps) {
   EXPECT_EQ(r.SetRatio(1 + Step / 10), 1.0);
 }
 
+TEST(Resampler, StepRatioIsTheNeighbouringStepAndPassesOverOne) {
+  TResampler r;
+  ASSERT_TRUE(r.Start(44100));
+  // Before any audio, 1 itself is a ratio like any other.
+  EXPECT_NEAR(r.StepRatio(1), 1 + Step, Step * 1e-3);
+  EXPECT_NEAR(r.StepRatio(-1), 1 - Step, Step * 1e-3);
+  EXPECT_EQ(r.StepRatio(0), 1.0);
+  const double up = r.SetRatio(r.StepRatio(1));
+  EXPECT_GT(up, 1.0);
+  EXPECT_LT(up, 1 + 1.5 * Step);
+  std::vector<int16_t> in(2 * 220, 0), out(2 * TResampler::OutputCapacity(220));
+  int32_t consumed = 0;
+  r.Process(in.data(), 220, out.data(), TResampler::OutputCapacity(220), consumed);
+  // Once audio has passed, the step below the one above 1 is the one below 1.
+  const double down = r.StepRatio(-1);
+  EXPECT_LT(down, 1.0);
+  EXPECT_GT(down, 1 - 1.5 * Step);
+  EXPECT_EQ(r.SetRatio(down), down);
+  // At the bound there is no step further out.
+  const double top = r.SetRatio(2.0);
+  EXPECT_EQ(r.StepRatio(1), top);
+  EXPECT_LT(r.StepRatio(-1), top);
+  const double bottom = r.SetRatio(0.5);
+  EXPECT_EQ(r.StepRatio(-1), bottom);
+}
+
 TEST(Resampler, EveryInputFrameIsUsedAndTheOutputFollowsTheRatio) {
   // Blocks of 220 +- 1 frames at a ratio that changes every block: each block gives its frames
   // times the ratio, a frame more or less as the fractional position carries over, and the

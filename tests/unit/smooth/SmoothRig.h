@@ -30,6 +30,9 @@ struct TRigCase {
   std::optional<double> StartOffset;
   // Hand the stabilizer the recorded blocks still waiting, as well as the player's queue.
   bool CountPending = true;
+  // Show the stabilizer the queue after every pass, as the block path does; otherwise it sees
+  // the queue only when a block arrives.
+  bool ObservePasses = true;
   TSimSignal Signal = TSimSignal::Silence();
   size_t RecordSamples = 0;  // played samples kept, from RecordFrom seconds after the release
   double RecordFrom = 0;
@@ -46,6 +49,8 @@ struct TRigResult {
   uint64_t InputLost = 0;
   double MinPpm = 0, MaxPpm = 0;  // correction range after SettleSeconds
   double MeanPpm = 0;             // mean correction after SettleSeconds
+  uint64_t RatioChanges = 0;      // changes of the correction after SettleSeconds
+  double LargestChange = 0;       // the largest of them, ppm
   std::vector<int16_t> Played;
 };
 
@@ -106,6 +111,7 @@ inline TRigResult RunRig(const TRigCase& c) {
   double windowSum = 0;
   double lastUnderrun = 0;
   bool inUnderrun = false;
+  double lastPpm = 0;
   r.MinPpm = std::numeric_limits<double>::infinity();
   r.MaxPpm = -r.MinPpm;
 
@@ -125,6 +131,8 @@ inline TRigResult RunRig(const TRigCase& c) {
     }
     capture.ProcessDone();
     player.ProcessDone();
+    // As the block path does: the loop steers the queue as the passes leave it.
+    if (c.ObservePasses) stab.Observe(player.QueuedTime.load(), PassMs / 1000.0);
 
     const uint64_t n = pass - started;
     const double t = static_cast<double>(n) / PassesPerSecond;
@@ -151,6 +159,11 @@ inline TRigResult RunRig(const TRigCase& c) {
       r.BlockBandEntry = t;
 
     const double ppm = stab.CorrectionPpm();
+    if (t >= c.SettleSeconds && ppm != lastPpm) {
+      ++r.RatioChanges;
+      r.LargestChange = std::max(r.LargestChange, std::fabs(ppm - lastPpm));
+    }
+    lastPpm = ppm;
     if (t >= c.SettleSeconds) {
       ++settled;
       errorSum += error;

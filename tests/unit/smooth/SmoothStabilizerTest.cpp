@@ -217,6 +217,78 @@ TEST(SmoothStabilizer, ReachesTheTargetFromFiftyMillisecondsOff) {
   }
 }
 
+TEST(SmoothStabilizer, OnceHeldTheRatioMovesRarelyAndOneStepAtATime) {
+  // Every change of ratio bends a tone's pitch, which a clean tone shows in the tenth of a
+  // second around it (about 65 dB at 1 kHz for one step): once the queue is held, the ratio
+  // changes at most a few times in ten minutes and never by more than one step, also where the
+  // measured queue moves only in whole blocks (48000 Hz, blocks that divide the pass evenly).
+  struct TCase {
+    int32_t Rate;
+    double Ppm;
+    int32_t Blocksize;
+  };
+  for (const TCase& k : {TCase{44100, 20, 0}, TCase{48000, -100, 2}, TCase{48000, 1000, 0}}) {
+    TRigCase c;
+    c.Rate = k.Rate;
+    c.OutputPpm = k.Ppm;
+    c.Blocksize = k.Blocksize;
+    c.Seconds = 900;
+    c.SettleSeconds = 300;
+    const TRigResult r = RunRig(c);
+    SCOPED_TRACE(testing::Message()
+                 << k.Rate << " Hz, " << k.Ppm << " ppm, Blocksize " << k.Blocksize);
+    EXPECT_LE(r.RatioChanges, 6u);
+    EXPECT_LE(r.LargestChange, Step * 1e6 * 1.01);
+    EXPECT_LE(r.P999, 0.005 * (k.Blocksize + 1) + 0.001);
+  }
+}
+
+TEST(SmoothStabilizer, WithoutDriftTheRatioDoesNotDither) {
+  // Two clocks that agree: once the start's offset is taken up the ratio rests on 1 or beside
+  // it, not switching from one side to the other every few seconds (each switch also changes
+  // the resampler's filter, which costs a clean tone more than a step).
+  for (int32_t rate : {44100, 48000}) {
+    TRigCase c;
+    c.Rate = rate;
+    c.Seconds = 600;
+    c.SettleSeconds = 120;
+    const TRigResult r = RunRig(c);
+    SCOPED_TRACE(rate);
+    // At 48000 Hz the measured queue moves only in whole blocks: the ratio is moved on the
+    // error alone, which takes a few more steps.
+    EXPECT_LE(r.RatioChanges, rate == 44100 ? 1u : 3u);
+    EXPECT_LE(std::fabs(r.MeanPpm), 2 * Step * 1e6);
+    EXPECT_LE(r.P999, 0.006);
+  }
+}
+
+TEST(SmoothStabilizer, LargeBlocksAreHeldOnTheQueueAsThePassesLeaveIt) {
+  // Blocks of 15 ms in passes of 10 ms: the queue seen when a block arrives is a block higher
+  // than it is for most of the time. Steered on the queue after every pass, the queue's average
+  // sits at the target, within the band, and a start 50 ms off reaches the 7 ms band within
+  // seconds (steered on the view at each block it stayed minutes on the edge of a wider band).
+  for (int32_t rate : {44100, 48000}) {
+    TRigCase c;
+    c.Rate = rate;
+    c.Blocksize = 2;
+    c.OutputPpm = 1000;
+    c.Seconds = 420;
+    c.SettleSeconds = 300;
+    const TRigResult held = RunRig(c);
+    SCOPED_TRACE(rate);
+    EXPECT_LE(std::fabs(held.MeanError), 0.005);
+    EXPECT_LE(held.P999, 0.016);
+    c.OutputPpm = 0;
+    c.Seconds = 20;
+    for (double offset : {0.05, -0.05}) {
+      c.StartOffset = offset;
+      const TRigResult entry = RunRig(c);
+      EXPECT_GT(entry.BandEntry, 3.5) << offset;  // no faster than the bound allows
+      EXPECT_LE(entry.BandEntry, 7) << offset;
+    }
+  }
+}
+
 TEST(SmoothStabilizer, ARelayedToneStaysClean) {
   // A 1 kHz tone through the relay with the output 1000 ppm fast. Fitted over 0.1 s windows, so
   // the slow pitch movement of the correction is followed; a frame repeated or dropped would
