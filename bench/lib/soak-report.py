@@ -402,8 +402,8 @@ def main():
             res.append((t, fields))
     print(' from the RES lines of the event log (%d lines):' % len(res))
     for key, unit, resolution in (('private', 'bytes', 4096), ('heap', 'bytes', 4096),
-                                  ('handles', '', 1), ('gdi', '', 1), ('user', '', 1),
-                                  ('threads', '', 1)):
+                                  ('sysheap', 'bytes', 4096), ('handles', '', 1), ('gdi', '', 1),
+                                  ('user', '', 1), ('threads', '', 1)):
         pts = [(t - t0, int(f[key])) for t, f in res if f.get(key, '?').lstrip('-').isdigit()]
         if not res:
             break

@@ -142,7 +142,8 @@ std::string FormatProcessMetrics(const TProcessMetrics& m) {
   auto figure = [](int64_t value) { return value < 0 ? std::string("?") : std::to_string(value); };
   return "private=" + figure(m.PrivateBytes) + " handles=" + figure(m.Handles) +
          " gdi=" + figure(m.GdiObjects) + " user=" + figure(m.UserObjects) +
-         " threads=" + figure(m.Threads) + " heap=" + figure(m.HeapInUse);
+         " threads=" + figure(m.Threads) + " heap=" + figure(m.HeapInUse) +
+         " sysheap=" + figure(m.SystemHeapInUse);
 }
 
 std::unique_ptr<TLogFiles> MakeStdioLogFiles() {

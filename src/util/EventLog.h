@@ -48,13 +48,15 @@ struct TProcessMetrics {
   int64_t GdiObjects = -1;
   int64_t UserObjects = -1;
   int64_t Threads = -1;
-  // Bytes of the live blocks of the process's heaps: tells allocations still held from pages
-  // the system has committed.
+  // Bytes of the live blocks of the C runtime's heap (the program's own allocations) and of the
+  // process's other heaps (the system libraries'): allocations still held, told apart from the
+  // pages the system has committed.
   int64_t HeapInUse = -1;
+  int64_t SystemHeapInUse = -1;
 };
 
-// "private=12345678 handles=123 gdi=45 user=67 threads=5 heap=2345678", "?" for an unknown
-// figure; the text of a TLogKind::Resources line.
+// "private=12345678 handles=123 gdi=45 user=67 threads=5 heap=2345678 sysheap=345678", "?" for
+// an unknown figure; the text of a TLogKind::Resources line.
 std::string FormatProcessMetrics(const TProcessMetrics& metrics);
 
 // The file operations the log needs. Paths are the platform's narrow (ANSI) paths.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 // After windows.h, which they need.
+#include <malloc.h>
 #include <psapi.h>
 #include <tlhelp32.h>
 
@@ -85,27 +86,41 @@ int64_t ThreadsOf(DWORD processId) {
   return count;
 }
 
-// The live blocks of every heap of the process (the C runtime's among them). Each heap is locked
-// while it is walked; the relay thread never allocates, so only the main and the log's thread
-// may wait, for a walk of a few thousand blocks once a minute.
-int64_t HeapInUse() {
+// The live bytes of one heap. It is locked while it is walked; the relay thread never
+// allocates, so only the main and the log's thread may wait, for a walk of a few thousand blocks
+// once a minute.
+int64_t BusyBytes(HANDLE heap) {
+  if (!HeapLock(heap)) return -1;
+  int64_t busy = 0;
+  PROCESS_HEAP_ENTRY entry{};
+  while (HeapWalk(heap, &entry)) {
+    if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) busy += entry.cbData;
+  }
+  HeapUnlock(heap);
+  return busy;
+}
+
+// The C runtime's heap (malloc and new), and all the process's other heaps together.
+void ReadHeaps(TProcessMetrics& m) {
   std::vector<HANDLE> heaps(64);
   DWORD count = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
   if (count > heaps.size()) {
     heaps.resize(count);
     count = GetProcessHeaps(count, heaps.data());
   }
-  if (count == 0 || count > heaps.size()) return -1;
-  int64_t busy = 0;
+  if (count == 0 || count > heaps.size()) return;
+  const auto runtime = reinterpret_cast<HANDLE>(_get_heap_handle());
+  int64_t others = 0;
   for (DWORD i = 0; i < count; ++i) {
-    if (!HeapLock(heaps[i])) return -1;
-    PROCESS_HEAP_ENTRY entry{};
-    while (HeapWalk(heaps[i], &entry)) {
-      if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) busy += entry.cbData;
+    const int64_t busy = BusyBytes(heaps[i]);
+    if (busy < 0) return;
+    if (heaps[i] == runtime) {
+      m.HeapInUse = busy;
+    } else {
+      others += busy;
     }
-    HeapUnlock(heaps[i]);
   }
-  return busy;
+  m.SystemHeapInUse = others;
 }
 
 }  // namespace
@@ -130,6 +145,6 @@ TProcessMetrics ReadProcessMetrics() {
   m.GdiObjects = GuiObjects(self, GR_GDIOBJECTS);
   m.UserObjects = GuiObjects(self, GR_USEROBJECTS);
   m.Threads = ThreadsOf(GetCurrentProcessId());
-  m.HeapInUse = HeapInUse();
+  ReadHeaps(m);
   return m;
 }

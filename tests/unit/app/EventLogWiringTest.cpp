@@ -52,7 +52,7 @@ TEST_F(EventLogWiringTest, AFailedCallAndItsRestartWriteOneLineEachAndNoStop) {
   RunUntilStatus("Online", 1000);
   const std::vector<std::string> expected = {
       "LOG started: Kestrune 1.0.1.5",
-      "RES private=1000000 handles=50 gdi=10 user=20 threads=4 heap=300000",
+      "RES private=1000000 handles=50 gdi=10 user=20 threads=4 heap=300000 sysheap=40000",
       "STATE WAIT play requested",
       "STATE Online Line In -> Speakers, 44100 Hz",
       "DEVICE session 1: output call failed (code 7), restarting",
@@ -164,7 +164,7 @@ TEST_F(EventLogWiringTest, EveryMinuteAResourceLineAndTheRefusedBlocksOfThatMinu
                                                           "REFUSED 5 blocks in the last minute"}));
   const auto res = LinesOf("RES");
   ASSERT_EQ(res.size(), 4u) << "one at the start, then one a minute";
-  EXPECT_EQ(res[3], "RES private=1000000 handles=51 gdi=10 user=20 threads=4 heap=300000");
+  EXPECT_EQ(res[3], "RES private=1000000 handles=51 gdi=10 user=20 threads=4 heap=300000 sysheap=40000");
   // Timed by the window's minute timer: at 1:00.000 after the start, and so on.
   const std::string text = LogDisk->Text("C:\\Apps\\Kestrune.log");
   EXPECT_NE(text.find("00:01:01.000 RES"), std::string::npos) << text;
@@ -267,7 +267,7 @@ TEST_F(EventLogWiringTest, TheSettingSwitchesTheLogAtStartAndAfterTheDialog) {
   Form.reset();
   const std::vector<std::string> expected = {
       "LOG switched on in the settings",
-      "RES private=1000000 handles=50 gdi=10 user=20 threads=4 heap=300000",
+      "RES private=1000000 handles=50 gdi=10 user=20 threads=4 heap=300000 sysheap=40000",
       "STATE STOP",
       "LOG switched off in the settings",
   };

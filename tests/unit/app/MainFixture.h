@@ -193,7 +193,7 @@ class MainFixture : public ::testing::Test {
                   options.StopWait = std::chrono::milliseconds(500);
                   return options;
                 }()};
-  TProcessMetrics Metrics{1000000, 50, 10, 20, 4, 300000};
+  TProcessMetrics Metrics{1000000, 50, 10, 20, 4, 300000, 40000};
   TMainServices Services{App,
                          Clock,
                          Sim,

@@ -105,9 +105,10 @@ TEST(EventLogLine, TimeKindAndText) {
       {TLogKind::Peer, "PEER"},       {TLogKind::Resources, "RES"},   {TLogKind::Note, "LOG"}};
   for (const auto& [kind, word] : words) EXPECT_STREQ(LogKindWord(kind), word);
 
-  EXPECT_EQ(FormatProcessMetrics({12345678, 123, 45, 67, 5, 2345678}),
-            "private=12345678 handles=123 gdi=45 user=67 threads=5 heap=2345678");
-  EXPECT_EQ(FormatProcessMetrics({}), "private=? handles=? gdi=? user=? threads=? heap=?");
+  EXPECT_EQ(FormatProcessMetrics({12345678, 123, 45, 67, 5, 2345678, 345678}),
+            "private=12345678 handles=123 gdi=45 user=67 threads=5 heap=2345678 sysheap=345678");
+  EXPECT_EQ(FormatProcessMetrics({}),
+            "private=? handles=? gdi=? user=? threads=? heap=? sysheap=?");
 }
 
 TEST(EventLog, LinesArriveWholeAndInOrderOnlyWhileEnabled) {

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -87,18 +88,32 @@ TEST(ProcessMetrics, GdiObjectsFollowBitmaps) {
   EXPECT_EQ(ReadProcessMetrics().GdiObjects, before);
 }
 
-TEST(ProcessMetrics, HeapInUseFollowsAllocations) {
-  const int64_t before = ReadProcessMetrics().HeapInUse;
-  ASSERT_GT(before, 0);
-  const HANDLE heap = GetProcessHeap();
+// Other threads of the runtime may allocate meanwhile: a few kilobytes either way.
+void ExpectGrowth(int64_t before, int64_t after, double bytes) {
+  EXPECT_NEAR(static_cast<double>(after - before), bytes, 65536.0);
+}
+
+TEST(ProcessMetrics, HeapsFollowAllocationsOfTheProgramAndOfTheSystem) {
+  const TProcessMetrics before = ReadProcessMetrics();
+  ASSERT_GT(before.HeapInUse, 0);
+  ASSERT_GT(before.SystemHeapInUse, 0);
+  std::vector<std::unique_ptr<char[]>> own;
+  for (int i = 0; i < 1000; ++i) own.emplace_back(new char[4096]);
+  const TProcessMetrics withOwn = ReadProcessMetrics();
+  ExpectGrowth(before.HeapInUse, withOwn.HeapInUse, 4096000.0);
+  ExpectGrowth(before.SystemHeapInUse, withOwn.SystemHeapInUse, 0.0);
+  own.clear();
+
+  const HANDLE system = GetProcessHeap();
   std::vector<void*> blocks;
-  for (int i = 0; i < 1000; ++i) blocks.push_back(HeapAlloc(heap, 0, 4096));
-  const int64_t held = ReadProcessMetrics().HeapInUse;
-  for (void* b : blocks) HeapFree(heap, 0, b);
-  const int64_t after = ReadProcessMetrics().HeapInUse;
-  // Other threads of the runtime may allocate meanwhile: a few kilobytes either way.
-  EXPECT_NEAR(static_cast<double>(held - before), 4096000.0, 65536.0);
-  EXPECT_NEAR(static_cast<double>(after - before), 0.0, 65536.0);
+  for (int i = 0; i < 1000; ++i) blocks.push_back(HeapAlloc(system, 0, 4096));
+  const TProcessMetrics withSystem = ReadProcessMetrics();
+  for (void* b : blocks) HeapFree(system, 0, b);
+  const TProcessMetrics after = ReadProcessMetrics();
+  ExpectGrowth(before.HeapInUse, withSystem.HeapInUse, 0.0);
+  ExpectGrowth(before.SystemHeapInUse, withSystem.SystemHeapInUse, 4096000.0);
+  ExpectGrowth(before.HeapInUse, after.HeapInUse, 0.0);
+  ExpectGrowth(before.SystemHeapInUse, after.SystemHeapInUse, 0.0);
 }
 
 TEST(ProcessMetrics, LineForTheLog) {
@@ -108,6 +123,7 @@ TEST(ProcessMetrics, LineForTheLog) {
   EXPECT_NE(line.find(" threads="), std::string::npos);
   EXPECT_EQ(line.find("handles=?"), std::string::npos);
   EXPECT_EQ(line.find("heap=?"), std::string::npos);
+  EXPECT_EQ(line.find("sysheap=?"), std::string::npos);
 }
 
 }  // namespace
