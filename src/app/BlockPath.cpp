@@ -74,7 +74,7 @@ void TBlockPath::RelayPass() {
                                : 0;
     LastObserveTick = now;
     SmoothStab.Observe(Player.QueuedTime - Trim.PendingSeconds(Capture.SampleRate), seconds,
-                       Pace.Keeping());
+                       Steering());
   }
   CheckStalls(now);
 }
@@ -177,15 +177,13 @@ void TBlockPath::WSCHaveData(const int16_t* data, int32_t size) {
                                 2 * Player.BufferTime - blockSeconds, rate, Pace);
   if (cut > 0) {
     Trimmed.fetch_add(cut, std::memory_order_relaxed);
+    SmoothStab.QueueCut();
     if (cut >= frames) return;
     data += static_cast<ptrdiff_t>(cut) * 2;
     size -= cut * FrameBytes;
   }
   Work.Load(data, size);
-  // An output that has not begun or is behind real time says nothing of the two clocks: the
-  // stabilizers wait, so they do not learn a drift that is not there and correct it afterwards;
-  // the trim measures the queue once the output keeps pace.
-  const bool steer = Pace.Keeping();
+  const bool steer = Steering();
   if (Mode == TStabMode::Smooth) {
     const int32_t in = Work.Size / FrameBytes;
     const int32_t n =
@@ -204,6 +202,14 @@ void TBlockPath::WSCHaveData(const int16_t* data, int32_t size) {
   if (!Player.AddBuffer(Work.Data(), Work.Size) && Player.QueuedTime > 2 * Player.BufferTime)
     RefusedBlocks.fetch_add(1);
   Send(TSendTap::AfterPlugins, Work.Data(), Work.Size, Capture.SampleRate);
+}
+
+bool TBlockPath::Steering() const {
+  // An output that has not begun or is behind real time says nothing of the two clocks: the
+  // stabilizers wait, so they do not learn a drift that is not there and correct it afterwards.
+  // Once it keeps pace they wait for the trim to measure the queue, so that they never steer a
+  // pile down that the trim is about to leave out.
+  return Pace.Keeping() && Trim.Decided();
 }
 
 void TBlockPath::WSPHavePlayback(const int16_t* data, int32_t size) {

@@ -141,6 +141,8 @@ class TBlockPath {
   // The queue, with a recorded block of blockSeconds just added, that the session's stabilizer
   // holds; the start trim and the lead-in bring the queue there.
   double HeldQueue(double blockSeconds) const;
+  // Whether the stabilizers learn from the queue now.
+  bool Steering() const;
   // When the first recorded blocks (readyBytes) are released: silence queued in front of them,
   // so that the output starts with the queue where the stabilizer holds it.
   void LeadIn(uint32_t readyBytes);

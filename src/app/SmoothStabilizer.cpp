@@ -38,6 +38,11 @@ void TSmoothStabilizer::Observe(double queuedSeconds, double seconds, bool steer
   UpdateAverages(queuedSeconds, seconds);
 }
 
+void TSmoothStabilizer::QueueCut() {
+  First = true;
+  RestartWindows();
+}
+
 void TSmoothStabilizer::RestartWindows() {
   WindowSum = 0;
   WindowTime = 0;

@@ -72,6 +72,11 @@ class TSmoothStabilizer {
   // is then not used. steer false: nothing is learnt (see Process).
   void Observe(double queuedSeconds, double seconds, bool steer = true);
 
+  // Audio was left out ahead of the player (a pile cut back): the queue fell at once, which is
+  // no drift. The averages and the near loop's windows start again from the next observation;
+  // the ratio in use and what was learnt of the drift stay.
+  void QueueCut();
+
   // Corrects one recorded block of inFrames stereo frames into out, which has room for
   // outCapacity frames (OutputCapacity(inFrames) is always enough), and returns the frames
   // written. queuedSeconds is the audio already waiting before this block: the player's queue
