@@ -18,7 +18,7 @@ void TBlockPath::Begin(TSilence* silence) {
   Current = Config.Read();
   // The largest block any Blocksize gives at this rate, four times over: room for the
   // stabilizer's correction (the smooth one writes at most TSmoothStabilizer::OutputCapacity
-  // frames, under 1.02 times the block) and for plug-ins that write twice the frames they are
+  // frames, under 1.04 times the block) and for plug-ins that write twice the frames they are
   // given.
   const int32_t largest = CaptureBlockSize(Capture.SampleRate, 3);
   static_assert(2 * TSmoothStabilizer::OutputCapacity(1 << 20) <= 4 * (1 << 20));

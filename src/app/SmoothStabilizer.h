@@ -48,7 +48,7 @@ struct TSmoothTuning {
 
 // Keeps the player's queue at its target by resampling every recorded block by a ratio that a
 // control loop steers, instead of repeating or dropping whole frames. Far from the target a PI
-// loop on the averaged queue runs the ratio up to its bound of +-1 % (with an integral that does
+// loop on the averaged queue runs the ratio up to its bound of +-1.5 % (with an integral that does
 // not wind up at the bound); near it the ratio is held, and moved one resampler step at a time
 // (about 15 ppm) to the step that holds the measured drift, at most every few tens of seconds,
 // so that a clean tone keeps its pitch steady. The queue it steers on is observed after every

@@ -14,11 +14,13 @@ struct SpeexResamplerState_;
 // and Process never allocate afterwards.
 class TResampler {
  public:
-  // Quality 5 of the library: about 100 dB stop band, and a filter length that stays the same
-  // for every ratio within the bound (the filter memory is never rearranged mid-stream).
+  // Quality 5 of the library: about 100 dB stop band. Its filter is a little longer for squeezes
+  // beyond about 1.2 %, which only the far correction of a disturbance reaches; its memory is
+  // made for the longest at the start (see Start).
   static constexpr int Quality = 5;
-  // The ratio stays within 1 +- MaxDeviation.
-  static constexpr double MaxDeviation = 0.01;
+  // The ratio stays within 1 +- MaxDeviation: far above any real drift, and enough to take up
+  // 50 ms within a few seconds against the largest drift.
+  static constexpr double MaxDeviation = 0.015;
   // Ratios are input over output frames with this denominator, a step of about 15 ppm. The
   // library keeps the fractional position in units of the denominator and rescales it when the
   // ratio changes, so the denominator must never change: it is prime (a fraction never reduces)
@@ -51,7 +53,7 @@ class TResampler {
 
   // Output room that holds the result of inFrames input frames at any ratio within the bound.
   static constexpr int32_t OutputCapacity(int32_t inFrames) {
-    return inFrames < 0 ? 0 : inFrames + inFrames / 64 + 4;
+    return inFrames < 0 ? 0 : inFrames + inFrames / 32 + 4;
   }
   // Frames of delay the filter adds, in input frames.
   int32_t LatencyFrames() const;
