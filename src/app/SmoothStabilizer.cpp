@@ -15,6 +15,7 @@ bool TSmoothStabilizer::Reset(int32_t rate) {
   Integral = 0;
   LastExcess = 0;
   Near = false;
+  Settling = false;
   RestartWindows();
   Correction.store(0, std::memory_order_relaxed);
   return Resampler.Start(rate);
@@ -40,6 +41,8 @@ void TSmoothStabilizer::Observe(double queuedSeconds, double seconds, bool steer
 
 void TSmoothStabilizer::QueueCut() {
   First = true;
+  Settling = true;
+  Near = false;
   RestartWindows();
 }
 
@@ -119,7 +122,8 @@ int32_t TSmoothStabilizer::Process(const int16_t* in, int32_t inFrames, int16_t*
     if (!First) {
       // Positive errors: too little queued, stretch.
       const double error = targetSeconds - Average;
-      const double excess = std::max(0.0, std::fabs(error) - Tuning.FarBand);
+      const double band = Settling ? Tuning.SettleBand : Tuning.FarBand;
+      const double excess = std::max(0.0, std::fabs(error) - band);
       const double bound = TResampler::MaxDeviation;
       if (excess > 0) {
         Near = false;
@@ -138,6 +142,7 @@ int32_t TSmoothStabilizer::Process(const int16_t* in, int32_t inFrames, int16_t*
       } else if (!Near) {
         // Into the band: hold what the far loop learnt, and measure what is left.
         Near = true;
+        Settling = false;
         LastExcess = 0;
         Resampler.SetRatio(1 + Integral);
         RestartWindows();

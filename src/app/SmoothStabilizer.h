@@ -21,6 +21,11 @@ struct TSmoothTuning {
   // The band is wider than the jump of the measured queue when the true queue crosses a block's
   // edge and blocks and passes divide evenly (5 ms with blocks of 5 or 15 ms in passes of 10).
   double FarBand = 0.006;
+  // After a cut the far loop works down to SettleBand instead, once: the queue the cut leaves
+  // can be several ms off (blocks come back unevenly under Wine), and within the band the near
+  // loop would take minutes over it, so the delay heard would creep for as long. At the start
+  // the bend this costs is heard before the fade-in is up.
+  double SettleBand = 0.001;
   // Beyond the band, on the excess: proportional gain (1/s), large enough to run at the bound
   // until the queue is close, and an integral gain (1/s^2) that finds a large drift fast.
   double FarGain = 2.0;
@@ -73,8 +78,9 @@ class TSmoothStabilizer {
   void Observe(double queuedSeconds, double seconds, bool steer = true);
 
   // Audio was left out ahead of the player (a pile cut back): the queue fell at once, which is
-  // no drift. The averages and the near loop's windows start again from the next observation;
-  // the ratio in use and what was learnt of the drift stay.
+  // no drift. The averages and the near loop's windows start again from the next observation,
+  // and the loop settles the queue at the target once more; the ratio in use and what was learnt
+  // of the drift stay.
   void QueueCut();
 
   // Corrects one recorded block of inFrames stereo frames into out, which has room for
@@ -122,7 +128,8 @@ class TSmoothStabilizer {
   // The ratio less 1 the far loop starts from: what it learnt of the drift, or the near loop's.
   double Integral = 0;
   double LastExcess = 0;
-  bool Near = false;  // within the far band: the ratio is held and moved by steps
+  bool Near = false;      // within the far band: the ratio is held and moved by steps
+  bool Settling = false;  // since the last cut, not yet within SettleBand
   // The near loop's window in progress (time-weighted sum of the queue, its seconds), the
   // windows closed since the last change of ratio, the last one's level and the last slopes
   // (seconds per second, the latest first).

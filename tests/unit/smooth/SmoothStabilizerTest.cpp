@@ -138,6 +138,26 @@ TEST(SmoothStabilizer, ResetForgetsTheLastSession) {
   EXPECT_EQ(a, b);
 }
 
+TEST(SmoothStabilizer, AfterACutItSettlesTheQueueAtTheTargetOnce) {
+  TSmoothStabilizer stab;
+  ASSERT_TRUE(stab.Reset(Rate));
+  TFeeder feeder(stab);
+  // 8 ms short before a block, about 4 ms with three quarters of the block: within the band,
+  // where the near loop leaves it for minutes.
+  const double shortQueue = Target - 0.008;
+  feeder.Feed(5, shortQueue);
+  EXPECT_EQ(stab.Ratio(), 1);
+  // After a cut the same error is taken up at once...
+  stab.QueueCut();
+  feeder.Feed(0.3, shortQueue);
+  EXPECT_GT(stab.CorrectionPpm(), 1000);
+  // ...until the queue is at the target; then the band is the usual one again.
+  feeder.Feed(3, Target);
+  const double held = stab.Ratio();
+  feeder.Feed(5, shortQueue);
+  EXPECT_EQ(stab.Ratio(), held);
+}
+
 TEST(SmoothStabilizer, WithoutAResamplerTheAudioGoesOnUncorrected) {
   TSmoothStabilizer stab;  // never reset: no resampler
   TFeeder feeder(stab);
