@@ -124,7 +124,7 @@ int32_t TSmoothStabilizer::Process(const int16_t* in, int32_t inFrames, int16_t*
       const double error = targetSeconds - Average;
       const double band = Settling ? Tuning.SettleBand : Tuning.FarBand;
       const double excess = std::max(0.0, std::fabs(error) - band);
-      const double bound = TResampler::MaxDeviation;
+      const double bound = Tuning.FarReach;
       if (excess > 0) {
         Near = false;
         const double proportional = std::copysign(Tuning.FarGain * excess, error);
@@ -138,7 +138,7 @@ int32_t TSmoothStabilizer::Process(const int16_t* in, int32_t inFrames, int16_t*
           Integral = std::clamp(
               Integral + std::copysign(Tuning.FarIntegralGain * excess, error) * dt, -bound, bound);
         LastExcess = excess;
-        Resampler.SetRatio(1 + std::clamp(proportional + Integral, -bound, bound));
+        Resampler.SetRatio(1 + std::clamp(proportional, -bound, bound) + Integral);
       } else if (!Near) {
         // Into the band: hold what the far loop learnt, and measure what is left.
         Near = true;

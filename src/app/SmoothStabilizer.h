@@ -30,6 +30,9 @@ struct TSmoothTuning {
   // until the queue is close, and an integral gain (1/s^2) that finds a large drift fast.
   double FarGain = 2.0;
   double FarIntegralGain = 0.5;
+  // How far the far loop's proportional part reaches beyond the drift it has learnt: against a
+  // drift the queue still moves back at this rate, up to the resampler's bound in all.
+  double FarReach = 0.015;
   // Near the target the queue is averaged over windows of WindowSeconds; the drift left over is
   // the slope between two windows, taken only when the last three slopes agree and each is more
   // than MinSlope (the smallest of the three): a queue that moves in whole blocks now and then
@@ -53,13 +56,13 @@ struct TSmoothTuning {
 
 // Keeps the player's queue at its target by resampling every recorded block by a ratio that a
 // control loop steers, instead of repeating or dropping whole frames. Far from the target a PI
-// loop on the averaged queue runs the ratio up to its bound of +-1.5 % (with an integral that does
-// not wind up at the bound); near it the ratio is held, and moved one resampler step at a time
-// (about 15 ppm) to the step that holds the measured drift, at most every few tens of seconds,
-// so that a clean tone keeps its pitch steady. The queue it steers on is observed after every
-// relay pass (Observe), or else seen at each block (the player's queue plus recorded audio not
-// yet handed over, plus the block itself). Each session starts afresh. Runs on the relay thread;
-// the correction is read by the display.
+// loop on the averaged queue runs the ratio up to 1.5 % beyond the drift it has learnt, within
+// the resampler's bound of +-2 % (with an integral that does not wind up); near it the ratio is
+// held, and moved one resampler step at a time (about 15 ppm) to the step that holds the measured
+// drift, at most every few tens of seconds, so that a clean tone keeps its pitch steady. The queue
+// it steers on is observed after every relay pass (Observe), or else seen at each block (the
+// player's queue plus recorded audio not yet handed over, plus the block itself). Each session
+// starts afresh. Runs on the relay thread; the correction is read by the display.
 class TSmoothStabilizer {
  public:
   explicit TSmoothStabilizer(const TSmoothTuning& tuning = {}) : Tuning(tuning) {}

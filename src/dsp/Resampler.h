@@ -18,9 +18,9 @@ class TResampler {
   // beyond about 1.2 %, which only the far correction of a disturbance reaches; its memory is
   // made for the longest at the start (see Start).
   static constexpr int Quality = 5;
-  // The ratio stays within 1 +- MaxDeviation: far above any real drift, and enough to take up
-  // 50 ms within a few seconds against the largest drift.
-  static constexpr double MaxDeviation = 0.015;
+  // The ratio stays within 1 +- MaxDeviation: far above any real drift, and room to take up
+  // 50 ms within a few seconds against a drift of several thousand ppm.
+  static constexpr double MaxDeviation = 0.02;
   // Ratios are input over output frames with this denominator, a step of about 15 ppm. The
   // library keeps the fractional position in units of the denominator and rescales it when the
   // ratio changes, so the denominator must never change: it is prime (a fraction never reduces)
