@@ -43,8 +43,10 @@ constexpr size_t Bins = 100000;
 // The input's sine: 0.9 of full scale, so the 16-bit rounding of input and output leaves room
 // for more than 90 dB.
 constexpr double SineAmplitude = 0.9 * 32767;
-// SINAD: consecutive windows, each fitted with a sine of one fixed frequency.
+// SINAD: consecutive windows, each fitted with a sine of one fixed frequency; the played audio
+// is measured a minute at a time, so a long stretch needs no more memory than a minute.
 constexpr double SinadWindow = 0.1;
+constexpr double SinadChunk = 60;
 
 struct TCase {
   int32_t Rate = 44100;
@@ -63,9 +65,28 @@ struct TRunSpec {
   double DisturbAt = 0;
   double TraceSeconds = 0;
   double SineHz = 1000;
-  // The played audio kept for the SINAD: SinadSeconds from SinadFrom seconds after the release.
+  // The played audio measured for the SINAD: SinadSeconds from SinadFrom seconds after the
+  // release (0: none).
   double SinadFrom = 0;
   double SinadSeconds = 0;
+};
+
+// The SINAD over many stretches: the sine's power and the residual's, summed over the frames.
+struct TSinadSum {
+  double Signal = 0;
+  double Noise = 0;
+  std::optional<double> Worst;  // of the stretches
+
+  void Add(const TSinad& m, int64_t frames) {
+    const double signal = m.Amplitude * m.Amplitude / 2 * static_cast<double>(frames);
+    Signal += signal;
+    Noise += signal / std::pow(10, m.Db / 10);
+    Worst = std::min(Worst.value_or(m.Db), m.Db);
+  }
+  std::optional<double> Db() const {
+    if (!(Noise > 0)) return std::nullopt;
+    return 10 * std::log10(Signal / Noise);
+  }
 };
 
 struct TRunResult {
@@ -83,6 +104,7 @@ struct TRunResult {
   double BandEntry = -1;       // seconds from the disturbance; -1: never
   double BlockBandEntry = -1;  // the same for one block plus 1 ms
   std::optional<double> Sinad;
+  std::optional<double> SinadWorstMinute;
   double TrimmedMs = 0;
   std::vector<float> Trace;  // queue in seconds after every pass
 };
@@ -98,9 +120,26 @@ TRunResult Run(const TRunSpec& spec) {
   api.AddInput(TSimDeviceSpec("In", TSimDeviceSpec::AllFormats, 0));
   api.AddOutput(TSimDeviceSpec("Out", TSimDeviceSpec::AllFormats, c.Ppm));
   api.SetSignal(0, TSimSignal::Sine(spec.SineHz, SineAmplitude));
-  const size_t sinadSamples =
-      static_cast<size_t>(spec.SinadSeconds * c.Rate * (1 + std::fabs(c.Ppm) * 1e-6) + 1) * 2;
-  if (sinadSamples > 2) api.RecordOutput(0, sinadSamples);
+  const bool sinad = spec.SinadSeconds > 0;
+  if (sinad) {
+    // Room for a chunk as the output's clock plays it, and a second to spare.
+    const double chunk = std::min(SinadChunk, spec.SinadSeconds) + 1;
+    api.RecordOutput(0, 2 * static_cast<size_t>(chunk * c.Rate * (1 + std::fabs(c.Ppm) * 1e-6)));
+  }
+  TSinadSum sinadSum;
+  const auto sinadFrom = static_cast<uint64_t>(spec.SinadFrom * PassesPerSecond);
+  const auto sinadUntil = sinadFrom + static_cast<uint64_t>(spec.SinadSeconds * PassesPerSecond);
+  const auto chunkPasses = static_cast<uint64_t>(SinadChunk * PassesPerSecond);
+  // Measures what was played since the last call; too short a stretch (under a second) is left.
+  auto measurePlayed = [&] {
+    const std::vector<int16_t> played = api.Played(0);
+    api.ClearPlayed(0);
+    const auto frames = static_cast<int64_t>(played.size() / 2);
+    if (frames < c.Rate) return;
+    if (const auto m =
+            MeasureSinadWindowed(played.data(), frames, 2, c.Rate, spec.SineHz, SinadWindow))
+      sinadSum.Add(*m, frames);
+  };
   TWavePlayer player(api);
   TWaveCapture capture(api);
   TStabilizer stab(clock, player);
@@ -187,8 +226,10 @@ TRunResult Run(const TRunSpec& spec) {
         dropLeft = -spec.Disturb;
       }
     }
-    if (sinadSamples > 2 && n == static_cast<uint64_t>(spec.SinadFrom * PassesPerSecond))
-      api.ClearPlayed(0);
+    if (sinad && n == sinadFrom) api.ClearPlayed(0);
+    if (sinad && n > sinadFrom && n <= sinadUntil &&
+        ((n - sinadFrom) % chunkPasses == 0 || n == sinadUntil))
+      measurePlayed();
 
     const double queue = player.QueuedTime.load();
     const double error = queue - BufferTime;
@@ -233,11 +274,10 @@ TRunResult Run(const TRunSpec& spec) {
   r.InputLostFrames = api.InputStats(0).FramesLost;
   r.Refused = path.RefusedBlocks;
   r.TrimmedMs = 1000.0 * static_cast<double>(path.TrimmedFrames()) / c.Rate;
-  if (sinadSamples > 2) {
-    const std::vector<int16_t> played = api.Played(0);
-    if (const auto m = MeasureSinadWindowed(played.data(), static_cast<int64_t>(played.size() / 2),
-                                            2, c.Rate, spec.SineHz, SinadWindow))
-      r.Sinad = m->Db;
+  if (sinad) {
+    if (sinadUntil >= passes) measurePlayed();
+    r.Sinad = sinadSum.Db();
+    r.SinadWorstMinute = sinadSum.Worst;
   }
   capture.Close();
   player.Close();
@@ -296,7 +336,7 @@ struct TOptions {
   std::optional<double> SmoothHours;
   double SettleSeconds = 60;
   double EntrySeconds = 60;
-  double SinadSeconds = 60;
+  double SinadSeconds = 0;  // of the long run's settled part; 0: all of it
   int Threads = 2;
   std::string CsvDir;
   TCase PlotCase{44100, 1000, 0};
@@ -383,7 +423,8 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
     return false;
   }
   return o.Hours > 0 && !o.Rates.empty() && !o.Ppms.empty() && !o.Blocksizes.empty() &&
-         !o.Modes.empty() && o.SinadSeconds >= 1;
+         !o.Modes.empty() && (o.SinadSeconds == 0 || o.SinadSeconds >= 1) &&
+         o.Hours * 3600 > o.SettleSeconds + 1;
 }
 
 std::string PpmText(double ppm) {
@@ -443,14 +484,15 @@ int main(int argc, char** argv) {
     for (size_t i; (i = next.fetch_add(1)) < cases.size();) {
       const TCase& c = cases[i];
       const double hours = c.Mode == TStabMode::Smooth ? o.SmoothHours.value_or(o.Hours) : o.Hours;
-      // The long run plays 1 kHz and keeps its first settled stretch for the SINAD; a shorter
-      // run does the same at 10 kHz.
+      // The long run plays 1 kHz and measures its settled part (or its first stretch of it) for
+      // the SINAD; a shorter run measures a minute of it at 10 kHz.
       TRunSpec spec{c, hours * 3600, settle};
       spec.SineHz = 1000;
       spec.SinadFrom = settle;
-      spec.SinadSeconds = o.SinadSeconds;
+      spec.SinadSeconds = o.SinadSeconds > 0 ? o.SinadSeconds : spec.Seconds - settle;
       rows[i].Long = Run(spec);
-      spec.Seconds = settle + o.SinadSeconds + 1;
+      spec.SinadSeconds = std::min(spec.SinadSeconds, SinadChunk);
+      spec.Seconds = settle + spec.SinadSeconds + 1;
       spec.SineHz = 10000;
       rows[i].High = Run(spec);
       // The disturbances come once the start is over (the start trim has decided).
@@ -481,36 +523,41 @@ int main(int argc, char** argv) {
 
   std::printf(
       "Buffer %.0f ms; %.4g simulated hours per block-mode case, %.4g per smooth-mode case; "
-      "figures after the first %.0f s; SINAD over %.0f s from then, in %.1f s windows; the "
-      "resampler takes %.2f ms of CPU per second of 44100 Hz stereo with its ratio held, %.2f ms "
-      "with its ratio moved at every block.\n\n",
-      BufferTime * 1000, o.Hours, o.SmoothHours.value_or(o.Hours), o.SettleSeconds, o.SinadSeconds,
+      "figures after the first %.0f s; SINAD at 1 kHz over %s from then, at 10 kHz over a "
+      "minute, in %.1f s windows; the resampler takes %.2f ms of CPU per second of 44100 Hz "
+      "stereo with its ratio held, %.2f ms with its ratio moved at every block.\n\n",
+      BufferTime * 1000, o.Hours, o.SmoothHours.value_or(o.Hours), o.SettleSeconds,
+      o.SinadSeconds > 0 ? (std::to_string(std::lround(o.SinadSeconds)) + " s").c_str()
+                         : "the rest of the run",
       SinadWindow, cpuHeld, cpuMoving);
   std::printf(
       "| rate | output drift (ppm) | block | mode | mean error (ms) | 99.9 %% abs error (ms) | "
       "max abs error (ms) | underruns | refused | input lost (frames) | correction range | "
-      "entry from +50 ms (s) | entry from -50 ms (s) | SINAD 1 kHz (dB) | SINAD 10 kHz (dB) |\n");
-  std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+      "entry from +50 ms (s) | entry from -50 ms (s) | SINAD 1 kHz (dB) | worst minute 1 kHz (dB) "
+      "| "
+      "SINAD 10 kHz (dB) |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
   for (size_t i = 0; i < cases.size(); ++i) {
     const TCase& c = cases[i];
     const TRunResult& r = rows[i].Long;
     std::printf(
         "| %d | %s | %s | %s | %+.2f | %.2f | %.2f | %llu (%.0f ms) | %llu | %llu | %s | "
-        "%s | %s | %s | %s |\n",
+        "%s | %s | %s | %s | %s |\n",
         c.Rate, PpmText(c.Ppm).c_str(), BlockSizeNames[c.Blocksize], ModeName(c.Mode),
         r.MeanError * 1000, r.P999 * 1000, r.MaxAbs * 1000,
         static_cast<unsigned long long>(r.Underruns), r.UnderrunMs,
         static_cast<unsigned long long>(r.Refused),
         static_cast<unsigned long long>(r.InputLostFrames), CorrectionRange(c.Mode, r).c_str(),
         Seconds(rows[i].Above.BandEntry).c_str(), Seconds(rows[i].Below.BandEntry).c_str(),
-        Db(r.Sinad).c_str(), Db(rows[i].High.Sinad).c_str());
+        Db(r.Sinad).c_str(), Db(r.SinadWorstMinute).c_str(), Db(rows[i].High.Sinad).c_str());
   }
 
   if (!o.CsvDir.empty()) {
     std::ofstream table(o.CsvDir + "/drift-cases.csv");
     table << "rate,ppm,block,mode,mean_error_ms,p999_ms,max_abs_ms,underruns,refused,input_lost,"
              "correction_min,correction_max,correction_sd,entry_above_s,entry_below_s,"
-             "block_entry_above_s,block_entry_below_s,sinad_1k_db,sinad_10k_db,trimmed_ms,"
+             "block_entry_above_s,block_entry_below_s,sinad_1k_db,sinad_1k_worst_minute_db,"
+             "sinad_10k_db,trimmed_ms,"
              "changes_per_hour\n";
     for (size_t i = 0; i < cases.size(); ++i) {
       const TCase& c = cases[i];
@@ -522,6 +569,7 @@ int main(int argc, char** argv) {
             << rows[i].Above.BandEntry << ',' << rows[i].Below.BandEntry << ','
             << rows[i].Above.BlockBandEntry << ',' << rows[i].Below.BlockBandEntry << ','
             << (r.Sinad ? *r.Sinad : std::nan("")) << ','
+            << (r.SinadWorstMinute ? *r.SinadWorstMinute : std::nan("")) << ','
             << (rows[i].High.Sinad ? *rows[i].High.Sinad : std::nan("")) << ',' << r.TrimmedMs
             << ',' << r.ChangesPerHour << '\n';
     }

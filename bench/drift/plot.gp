@@ -34,7 +34,7 @@ plot for [rate in "44100 48000"] for [block in "Small Large"] \
        dir."/drift-cases.csv" using (slog($2)):(sel("smooth", block, rate+0, $18)) with linespoints pt 7 \
        title sprintf("smooth, 1 kHz, %s Hz, %s", rate, block), \
      for [rate in "44100 48000"] for [block in "Small Large"] \
-       dir."/drift-cases.csv" using (slog($2)):(sel("smooth", block, rate+0, $19)) with linespoints pt 5 dt 2 \
+       dir."/drift-cases.csv" using (slog($2)):(sel("smooth", block, rate+0, $20)) with linespoints pt 5 dt 2 \
        title sprintf("smooth, 10 kHz, %s Hz, %s", rate, block), \
      for [rate in "44100 48000"] for [block in "Small Large"] \
        dir."/drift-cases.csv" using (slog($2)):(sel("block", block, rate+0, $18)) with points pt 6 lc rgb "#808080" \
