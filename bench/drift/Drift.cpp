@@ -43,10 +43,11 @@ constexpr size_t Bins = 100000;
 // The input's sine: 0.9 of full scale, so the 16-bit rounding of input and output leaves room
 // for more than 90 dB.
 constexpr double SineAmplitude = 0.9 * 32767;
-// SINAD: consecutive windows, each fitted with a sine of one fixed frequency; the played audio
-// is measured a minute at a time, so a long stretch needs no more memory than a minute.
+// SINAD: consecutive windows, each fitted with a sine of one fixed frequency, over whole minutes
+// of the played audio (the fits cost about as much as the simulation, so a long run measures a
+// minute now and then, not all of it).
 constexpr double SinadWindow = 0.1;
-constexpr double SinadChunk = 60;
+constexpr double SinadMinute = 60;
 
 struct TCase {
   int32_t Rate = 44100;
@@ -65,17 +66,17 @@ struct TRunSpec {
   double DisturbAt = 0;
   double TraceSeconds = 0;
   double SineHz = 1000;
-  // The played audio measured for the SINAD: SinadSeconds from SinadFrom seconds after the
-  // release (0: none).
-  double SinadFrom = 0;
-  double SinadSeconds = 0;
+  // The played audio measured for the SINAD: a minute from SinadFrom seconds after the release
+  // (negative: none), and another every SinadEvery seconds that the run holds.
+  double SinadFrom = -1;
+  double SinadEvery = SinadMinute;
 };
 
-// The SINAD over many stretches: the sine's power and the residual's, summed over the frames.
+// The SINAD over many minutes: the sine's power and the residual's, summed over the frames.
 struct TSinadSum {
   double Signal = 0;
   double Noise = 0;
-  std::optional<double> Worst;  // of the stretches
+  std::optional<double> Worst;  // of the minutes
 
   void Add(const TSinad& m, int64_t frames) {
     const double signal = m.Amplitude * m.Amplitude / 2 * static_cast<double>(frames);
@@ -120,22 +121,20 @@ TRunResult Run(const TRunSpec& spec) {
   api.AddInput(TSimDeviceSpec("In", TSimDeviceSpec::AllFormats, 0));
   api.AddOutput(TSimDeviceSpec("Out", TSimDeviceSpec::AllFormats, c.Ppm));
   api.SetSignal(0, TSimSignal::Sine(spec.SineHz, SineAmplitude));
-  const bool sinad = spec.SinadSeconds > 0;
-  if (sinad) {
-    // Room for a chunk as the output's clock plays it, and a second to spare.
-    const double chunk = std::min(SinadChunk, spec.SinadSeconds) + 1;
-    api.RecordOutput(0, 2 * static_cast<size_t>(chunk * c.Rate * (1 + std::fabs(c.Ppm) * 1e-6)));
-  }
+  const bool sinad = spec.SinadFrom >= 0;
+  // Room for a minute as the output's clock plays it, and a second to spare.
+  if (sinad)
+    api.RecordOutput(
+        0, 2 * static_cast<size_t>((SinadMinute + 1) * c.Rate * (1 + std::fabs(c.Ppm) * 1e-6)));
   TSinadSum sinadSum;
-  const auto sinadFrom = static_cast<uint64_t>(spec.SinadFrom * PassesPerSecond);
-  const auto sinadUntil = sinadFrom + static_cast<uint64_t>(spec.SinadSeconds * PassesPerSecond);
-  const auto chunkPasses = static_cast<uint64_t>(SinadChunk * PassesPerSecond);
-  // Measures what was played since the last call; too short a stretch (under a second) is left.
+  const auto sinadFrom = static_cast<uint64_t>(std::max(0.0, spec.SinadFrom) * PassesPerSecond);
+  const auto minutePasses = static_cast<uint64_t>(SinadMinute * PassesPerSecond);
+  const auto everyPasses =
+      std::max(minutePasses, static_cast<uint64_t>(spec.SinadEvery * PassesPerSecond));
+  uint64_t measureAt = 0;  // the pass that ends the minute being recorded; 0: none
   auto measurePlayed = [&] {
     const std::vector<int16_t> played = api.Played(0);
-    api.ClearPlayed(0);
     const auto frames = static_cast<int64_t>(played.size() / 2);
-    if (frames < c.Rate) return;
     if (const auto m =
             MeasureSinadWindowed(played.data(), frames, 2, c.Rate, spec.SineHz, SinadWindow))
       sinadSum.Add(*m, frames);
@@ -226,10 +225,15 @@ TRunResult Run(const TRunSpec& spec) {
         dropLeft = -spec.Disturb;
       }
     }
-    if (sinad && n == sinadFrom) api.ClearPlayed(0);
-    if (sinad && n > sinadFrom && n <= sinadUntil &&
-        ((n - sinadFrom) % chunkPasses == 0 || n == sinadUntil))
+    if (measureAt != 0 && n == measureAt) {
       measurePlayed();
+      measureAt = 0;
+    }
+    if (sinad && n >= sinadFrom && (n - sinadFrom) % everyPasses == 0 &&
+        n + minutePasses < passes) {
+      api.ClearPlayed(0);
+      measureAt = n + minutePasses;
+    }
 
     const double queue = player.QueuedTime.load();
     const double error = queue - BufferTime;
@@ -275,7 +279,6 @@ TRunResult Run(const TRunSpec& spec) {
   r.Refused = path.RefusedBlocks;
   r.TrimmedMs = 1000.0 * static_cast<double>(path.TrimmedFrames()) / c.Rate;
   if (sinad) {
-    if (sinadUntil >= passes) measurePlayed();
     r.Sinad = sinadSum.Db();
     r.SinadWorstMinute = sinadSum.Worst;
   }
@@ -336,7 +339,7 @@ struct TOptions {
   std::optional<double> SmoothHours;
   double SettleSeconds = 60;
   double EntrySeconds = 60;
-  double SinadSeconds = 0;  // of the long run's settled part; 0: all of it
+  double SinadEvery = 600;
   int Threads = 2;
   std::string CsvDir;
   TCase PlotCase{44100, 1000, 0};
@@ -365,7 +368,7 @@ void Usage() {
   std::fprintf(stderr,
                "usage: drift [--hours H] [--smooth-hours H] [--rates 44100,48000]\n"
                "             [--ppm 0,20,-20,...] [--blocks Small,Large] [--modes block,smooth]\n"
-               "             [--settle S] [--entry S] [--sinad S] [--threads N]\n"
+               "             [--settle S] [--entry S] [--sinad-every S] [--threads N]\n"
                "             [--csv DIR] [--plot-case RATE:PPM:BLOCK] [--plot-minutes M]\n");
 }
 
@@ -402,8 +405,8 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
         o.SettleSeconds = std::stod(v);
       } else if (a == "--entry") {
         o.EntrySeconds = std::stod(v);
-      } else if (a == "--sinad") {
-        o.SinadSeconds = std::stod(v);
+      } else if (a == "--sinad-every") {
+        o.SinadEvery = std::stod(v);
       } else if (a == "--threads") {
         o.Threads = std::max(1, std::stoi(v));
       } else if (a == "--csv") {
@@ -423,8 +426,9 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
     return false;
   }
   return o.Hours > 0 && !o.Rates.empty() && !o.Ppms.empty() && !o.Blocksizes.empty() &&
-         !o.Modes.empty() && (o.SinadSeconds == 0 || o.SinadSeconds >= 1) &&
-         o.Hours * 3600 > o.SettleSeconds + 1;
+         !o.Modes.empty() && o.SinadEvery >= SinadMinute &&
+         o.Hours * 3600 > o.SettleSeconds + SinadMinute + 1 &&
+         o.SmoothHours.value_or(o.Hours) * 3600 > o.SettleSeconds + SinadMinute + 1;
 }
 
 std::string PpmText(double ppm) {
@@ -484,15 +488,14 @@ int main(int argc, char** argv) {
     for (size_t i; (i = next.fetch_add(1)) < cases.size();) {
       const TCase& c = cases[i];
       const double hours = c.Mode == TStabMode::Smooth ? o.SmoothHours.value_or(o.Hours) : o.Hours;
-      // The long run plays 1 kHz and measures its settled part (or its first stretch of it) for
-      // the SINAD; a shorter run measures a minute of it at 10 kHz.
+      // The long run plays 1 kHz and measures a minute of every SinadEvery seconds once
+      // settled; a shorter run measures the first settled minute at 10 kHz.
       TRunSpec spec{c, hours * 3600, settle};
       spec.SineHz = 1000;
       spec.SinadFrom = settle;
-      spec.SinadSeconds = o.SinadSeconds > 0 ? o.SinadSeconds : spec.Seconds - settle;
+      spec.SinadEvery = o.SinadEvery;
       rows[i].Long = Run(spec);
-      spec.SinadSeconds = std::min(spec.SinadSeconds, SinadChunk);
-      spec.Seconds = settle + spec.SinadSeconds + 1;
+      spec.Seconds = settle + SinadMinute + 1;
       spec.SineHz = 10000;
       rows[i].High = Run(spec);
       // The disturbances come once the start is over (the start trim has decided).
@@ -523,12 +526,11 @@ int main(int argc, char** argv) {
 
   std::printf(
       "Buffer %.0f ms; %.4g simulated hours per block-mode case, %.4g per smooth-mode case; "
-      "figures after the first %.0f s; SINAD at 1 kHz over %s from then, at 10 kHz over a "
-      "minute, in %.1f s windows; the resampler takes %.2f ms of CPU per second of 44100 Hz "
-      "stereo with its ratio held, %.2f ms with its ratio moved at every block.\n\n",
-      BufferTime * 1000, o.Hours, o.SmoothHours.value_or(o.Hours), o.SettleSeconds,
-      o.SinadSeconds > 0 ? (std::to_string(std::lround(o.SinadSeconds)) + " s").c_str()
-                         : "the rest of the run",
+      "figures after the first %.0f s; SINAD at 1 kHz over a minute in every %.0f s from "
+      "then, at 10 kHz over the first minute, in %.1f s windows; the resampler takes %.2f ms of "
+      "CPU per second of 44100 Hz stereo with its ratio held, %.2f ms with its ratio moved at "
+      "every block.\n\n",
+      BufferTime * 1000, o.Hours, o.SmoothHours.value_or(o.Hours), o.SettleSeconds, o.SinadEvery,
       SinadWindow, cpuHeld, cpuMoving);
   std::printf(
       "| rate | output drift (ppm) | block | mode | mean error (ms) | 99.9 %% abs error (ms) | "
