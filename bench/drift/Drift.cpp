@@ -72,24 +72,6 @@ struct TRunSpec {
   double SinadEvery = SinadMinute;
 };
 
-// The SINAD over many minutes: the sine's power and the residual's, summed over the frames.
-struct TSinadSum {
-  double Signal = 0;
-  double Noise = 0;
-  std::optional<double> Worst;  // of the minutes
-
-  void Add(const TSinad& m, int64_t frames) {
-    const double signal = m.Amplitude * m.Amplitude / 2 * static_cast<double>(frames);
-    Signal += signal;
-    Noise += signal / std::pow(10, m.Db / 10);
-    Worst = std::min(Worst.value_or(m.Db), m.Db);
-  }
-  std::optional<double> Db() const {
-    if (!(Noise > 0)) return std::nullopt;
-    return 10 * std::log10(Signal / Noise);
-  }
-};
-
 struct TRunResult {
   double MeanError = 0;
   double P999 = 0;
@@ -126,7 +108,8 @@ TRunResult Run(const TRunSpec& spec) {
   if (sinad)
     api.RecordOutput(
         0, 2 * static_cast<size_t>((SinadMinute + 1) * c.Rate * (1 + std::fabs(c.Ppm) * 1e-6)));
-  TSinadSum sinadSum;
+  TSinadPowers sinadSum;
+  std::optional<double> worstMinute;
   const auto sinadFrom = static_cast<uint64_t>(std::max(0.0, spec.SinadFrom) * PassesPerSecond);
   const auto minutePasses = static_cast<uint64_t>(SinadMinute * PassesPerSecond);
   const auto everyPasses =
@@ -136,8 +119,10 @@ TRunResult Run(const TRunSpec& spec) {
     const std::vector<int16_t> played = api.Played(0);
     const auto frames = static_cast<int64_t>(played.size() / 2);
     if (const auto m =
-            MeasureSinadWindowed(played.data(), frames, 2, c.Rate, spec.SineHz, SinadWindow))
+            MeasureSinadWindowed(played.data(), frames, 2, c.Rate, spec.SineHz, SinadWindow)) {
       sinadSum.Add(*m, frames);
+      worstMinute = std::min(worstMinute.value_or(m->Db), m->Db);
+    }
   };
   TWavePlayer player(api);
   TWaveCapture capture(api);
@@ -280,7 +265,7 @@ TRunResult Run(const TRunSpec& spec) {
   r.TrimmedMs = 1000.0 * static_cast<double>(path.TrimmedFrames()) / c.Rate;
   if (sinad) {
     r.Sinad = sinadSum.Db();
-    r.SinadWorstMinute = sinadSum.Worst;
+    r.SinadWorstMinute = worstMinute;
   }
   capture.Close();
   player.Close();
@@ -535,9 +520,8 @@ int main(int argc, char** argv) {
   std::printf(
       "| rate | output drift (ppm) | block | mode | mean error (ms) | 99.9 %% abs error (ms) | "
       "max abs error (ms) | underruns | refused | input lost (frames) | correction range | "
-      "entry from +50 ms (s) | entry from -50 ms (s) | SINAD 1 kHz (dB) | worst minute 1 kHz (dB) "
-      "| "
-      "SINAD 10 kHz (dB) |\n");
+      "entry from +50 ms (s) | entry from -50 ms (s) | SINAD 1 kHz (dB) | "
+      "worst minute 1 kHz (dB) | SINAD 10 kHz (dB) |\n");
   std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
   for (size_t i = 0; i < cases.size(); ++i) {
     const TCase& c = cases[i];

@@ -124,7 +124,7 @@ int32_t TSmoothStabilizer::Process(const int16_t* in, int32_t inFrames, int16_t*
       const double error = targetSeconds - Average;
       const double band = Settling ? Tuning.SettleBand : Tuning.FarBand;
       const double excess = std::max(0.0, std::fabs(error) - band);
-      const double bound = Tuning.FarReach;
+      const double reach = Tuning.FarReach;
       if (excess > 0) {
         Near = false;
         const double proportional = std::copysign(Tuning.FarGain * excess, error);
@@ -133,12 +133,12 @@ int32_t TSmoothStabilizer::Process(const int16_t* in, int32_t inFrames, int16_t*
         // while the excess grows: once the proportional part brings the queue back, more
         // integral would only overshoot and leave a wrong drift behind.
         const double unbounded = proportional + Integral;
-        if ((unbounded < bound || error < 0) && (unbounded > -bound || error > 0) &&
+        if ((unbounded < reach || error < 0) && (unbounded > -reach || error > 0) &&
             excess >= LastExcess)
           Integral = std::clamp(
-              Integral + std::copysign(Tuning.FarIntegralGain * excess, error) * dt, -bound, bound);
+              Integral + std::copysign(Tuning.FarIntegralGain * excess, error) * dt, -reach, reach);
         LastExcess = excess;
-        Resampler.SetRatio(1 + std::clamp(proportional, -bound, bound) + Integral);
+        Resampler.SetRatio(1 + std::clamp(proportional, -reach, reach) + Integral);
       } else if (!Near) {
         // Into the band: hold what the far loop learnt, and measure what is left.
         Near = true;

@@ -228,6 +228,17 @@ std::optional<TSinad> MeasureSinad(const int16_t* samples, int64_t count, int64_
   return Measure(TSamples<int16_t>{samples, count, step}, rate, frequency);
 }
 
+void TSinadPowers::Add(const TSinad& m, int64_t frames) {
+  const double power = m.Amplitude * m.Amplitude / 2 * static_cast<double>(frames);
+  Signal += power;
+  if (!std::isinf(m.Db)) Noise += power / std::pow(10.0, m.Db / 10);
+}
+
+std::optional<double> TSinadPowers::Db() const {
+  if (!(Noise > 0)) return std::nullopt;
+  return 10 * std::log10(Signal / Noise);
+}
+
 std::optional<TSinad> MeasureSinadWindowed(const int16_t* samples, int64_t count, int64_t step,
                                            double rate, double frequency, double windowSeconds,
                                            int64_t* emptyWindows) {
@@ -235,7 +246,8 @@ std::optional<TSinad> MeasureSinadWindowed(const int16_t* samples, int64_t count
   if (!samples || !(windowSeconds > 0) || !(rate > 0)) return std::nullopt;
   const int64_t window = static_cast<int64_t>(windowSeconds * rate);
   if (window < 1 || count < window) return MeasureSinad(samples, count, step, rate, frequency);
-  double signal = 0, noise = 0, amplitude = 0;
+  TSinadPowers powers;
+  double amplitude = 0;
   int64_t measured = 0;  // samples in windows with a tone
   double minFrequency = std::numeric_limits<double>::infinity(), maxFrequency = -minFrequency;
   std::optional<TSinad> last;
@@ -251,9 +263,7 @@ std::optional<TSinad> MeasureSinadWindowed(const int16_t* samples, int64_t count
     }
     last = fit;
     measured += n;
-    const double power = last->Amplitude * last->Amplitude / 2;
-    signal += power * static_cast<double>(n);
-    noise += std::isinf(last->Db) ? 0 : power / std::pow(10.0, last->Db / 10) * n;
+    powers.Add(*last, n);
     amplitude += last->Amplitude * static_cast<double>(n);
     minFrequency = std::min(minFrequency, last->Frequency);
     maxFrequency = std::max(maxFrequency, last->Frequency);
@@ -261,7 +271,7 @@ std::optional<TSinad> MeasureSinadWindowed(const int16_t* samples, int64_t count
   }
   if (!last) return std::nullopt;
   TSinad r = *last;
-  r.Db = noise > 0 ? 10 * std::log10(signal / noise) : std::numeric_limits<double>::infinity();
+  r.Db = powers.Db().value_or(std::numeric_limits<double>::infinity());
   r.Amplitude = amplitude / static_cast<double>(measured);
   r.MinFrequency = minFrequency;
   r.MaxFrequency = maxFrequency;

@@ -15,6 +15,15 @@ struct TSinad {
   double MaxFrequency = 0;
 };
 
+// The SINAD of several measured stretches together: the sine's power and the residual's, each
+// summed over the stretches' frames.
+struct TSinadPowers {
+  double Signal = 0;
+  double Noise = 0;
+  void Add(const TSinad& m, int64_t frames);
+  std::optional<double> Db() const;  // nothing before any stretch with a residual
+};
+
 // Measures a recorded sine of about the given frequency: fits a sine with offset and frequency by
 // least squares (starting from the given frequency, which may be off by a few per cent, as after a
 // rate correction) and compares its power with that of what is left. Nothing when there are too
