@@ -21,23 +21,37 @@ source "$(dirname "$0")/../tests/e2e/lib/app.sh"
 tone_pid=""
 cleanup() {
   [ -n "$tone_pid" ] && kill "$tone_pid" 2>/dev/null
+  stop_recorders
   stop_all
 }
 trap cleanup EXIT
 
-# Records both monitors for the given seconds into in.raw and out.raw. The recorders and the
-# click player ask for 10 ms of latency: with PulseAudio's much larger default the two
-# recordings start tens of milliseconds apart, by a different amount each time.
-record_both() {
-  timeout "$1" parec --latency-msec=10 --device=test_src.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/in.raw" &
-  local rec=$!
-  timeout "$1" parec --latency-msec=10 --device=relay_out.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/out.raw" || true
-  wait "$rec" || true
+# Both monitors are recorded from before the program starts until the settled measure, by one
+# recorder each: two recorders start some tens of milliseconds apart, by a different amount every
+# time, and within one pair of recordings that offset is the same for the early and the settled
+# measure. The recorders and the click player ask for 10 ms of latency (PulseAudio's much larger
+# default moves the offset further).
+rec_pids=""
+start_recorders() {
+  parec --latency-msec=10 --device=test_src.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/in.raw" &
+  rec_pids=$!
+  parec --latency-msec=10 --device=relay_out.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/out.raw" &
+  rec_pids="$rec_pids $!"
+}
+stop_recorders() {
+  [ -n "$rec_pids" ] || return 0
+  kill $rec_pids 2>/dev/null
+  wait $rec_pids 2>/dev/null
+  rec_pids=""
 }
 
+# The median delay of the input's clicks from FROM to TO seconds into the recordings.
 click_delay() {
-  python3 "$(dirname "$0")/../tests/e2e/lib/click-delay.py" "$TESTENV_DIR/in.raw" "$TESTENV_DIR/out.raw"
+  python3 "$(dirname "$0")/../tests/e2e/lib/click-delay.py" "$TESTENV_DIR/in.raw" "$TESTENV_DIR/out.raw" "$1" "$2"
 }
+
+# The recordings' time of S seconds after "Online" (recorders started at tr, "Online" seen at t0).
+after() { awk -v a="$tr" -v b="$t0" -v s="$1" 'BEGIN { printf "%.3f", (b - a) / 1e9 + s }'; }
 
 sox -q -n -r 44100 -c 2 -b 16 "$TESTENV_DIR/clicks.wav" synth 0.002 sine 2000 vol 0.5 pad 0 0.998 repeat 9
 (while pacat --latency-msec=10 --device=test_src "$TESTENV_DIR/clicks.wav" 2>/dev/null; do :; done) &
@@ -56,20 +70,19 @@ FadeIn=0.5
 SilenceTime=0
 StabMode=$mode
 INI
+  tr=$(date +%s%N)
+  start_recorders
   (cd "$a" && wine Kestrune.exe) &
   wait_status Online 30000
   t0=$(date +%s%N)
-  # 3 s after "Online": a 3 s recording centred there.
-  sleep 1.5
-  record_both 3
-  read -r early clicks < <(click_delay)
-  t1=$(date +%s%N)
-  echo "measured $name: delay $early ms over $clicks clicks, $(((t1 - t0) / 1000000)) ms after Online (recorded from 1.5 s)"
+  sleep 24
+  stop_recorders
+  # The early measure is 3 s centred 3 s after "Online", the settled one 5 s about 20 s after it.
+  read -r early clicks < <(click_delay "$(after 1.5)" "$(after 4.5)")
+  echo "measured $name: delay $early ms over $clicks clicks from 1.5 to 4.5 s after Online"
   [ "$clicks" -ge 2 ] || fail "$name: clicks not found in the output"
-  sleep 15
-  record_both 5
-  read -r settled clicks < <(click_delay)
-  echo "measured $name: delay $settled ms once settled (about 20 s after Online), $clicks clicks"
+  read -r settled clicks < <(click_delay "$(after 18)" "$(after 23)")
+  echo "measured $name: delay $settled ms once settled (18 to 23 s after Online), $clicks clicks"
   [ "$clicks" -ge 3 ] || fail "$name: clicks not found in the output once settled"
   awk -v e="$early" -v s="$settled" 'BEGIN { d = e - s; if (d < 0) d = -d; exit !(s > 0 && d <= 0.1 * s) }' ||
     fail "$name: delay $early ms 3 s after Online, $settled ms once settled"

@@ -1,6 +1,8 @@
-"""Median delay in ms of a click train between two raw s16le stereo 44.1 kHz recordings.
+"""Median delay in ms of a click train between two raw s16le stereo 44.1 kHz recordings that
+started together.
 
-Usage: click-delay.py INPUT.raw OUTPUT.raw
+Usage: click-delay.py INPUT.raw OUTPUT.raw [FROM TO]
+With FROM and TO (seconds into the recordings) only the input's clicks in that span count.
 Prints "<median ms> <clicks matched>", or "nan 0" when no click could be matched.
 """
 import struct
@@ -24,7 +26,12 @@ def onsets(path):
 
 
 def main():
+    if len(sys.argv) not in (3, 5):
+        sys.exit(__doc__)
     inputs, outputs = onsets(sys.argv[1]), onsets(sys.argv[2])
+    if len(sys.argv) == 5:
+        first, last = float(sys.argv[3]) * RATE, float(sys.argv[4]) * RATE
+        inputs = [x for x in inputs if first <= x < last]
     delays = []
     for x in inputs:
         later = [y - x for y in outputs if 0 <= y - x < RATE // 2]
