@@ -21,28 +21,41 @@ source "$(dirname "$0")/../tests/e2e/lib/app.sh"
 tone_pid=""
 cleanup() {
   [ -n "$tone_pid" ] && kill "$tone_pid" 2>/dev/null
-  stop_recorders
+  [ -n "$rec_pid" ] && kill "$rec_pid" 2>/dev/null
   stop_all
 }
 trap cleanup EXIT
 
-# Both monitors are recorded from before the program starts until the settled measure, by one
-# recorder each: two recorders start some tens of milliseconds apart, by a different amount every
-# time, and within one pair of recordings that offset is the same for the early and the settled
-# measure. The recorders and the click player ask for 10 ms of latency (PulseAudio's much larger
-# default moves the offset further).
-rec_pids=""
-start_recorders() {
-  parec --latency-msec=10 --device=test_src.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/in.raw" &
-  rec_pids=$!
-  parec --latency-msec=10 --device=relay_out.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/out.raw" &
-  rec_pids="$rec_pids $!"
+# The relay runs between two sinks of its own that are the two halves of one four-channel null
+# sink: the clicks are played into ClickIn, the program records its monitor and plays into
+# ClickOut, and one recording of the four-channel sink's monitor holds the input (channels 1-2)
+# and the output (3-4) on one time line. Two recorders, one per monitor, start tens to hundreds
+# of milliseconds apart, by a different amount every time, which moves every delay measured.
+# Its channels are auxiliary ones, which PulseAudio does not mix into each other.
+pactl load-module module-null-sink sink_name=click_mix channels=4 channel_map=aux0,aux1,aux2,aux3 \
+  sink_properties=device.description=ClickMix >/dev/null
+for half in "click_in ClickIn aux0,aux1" "click_out ClickOut aux2,aux3"; do
+  set -- $half
+  pactl load-module module-remap-sink sink_name="$1" master=click_mix channels=2 \
+    master_channel_map="$3" channel_map=front-left,front-right remix=no \
+    sink_properties=device.description="$2" >/dev/null
+done
+
+rec_pid=""
+start_recorder() {
+  parec --latency-msec=10 --device=click_mix.monitor --format=s16le --rate=44100 --channels=4 \
+    --channel-map=aux0,aux1,aux2,aux3 >"$TESTENV_DIR/mix.raw" &
+  rec_pid=$!
 }
-stop_recorders() {
-  [ -n "$rec_pids" ] || return 0
-  kill $rec_pids 2>/dev/null
-  wait $rec_pids 2>/dev/null
-  rec_pids=""
+stop_recorder() {
+  [ -n "$rec_pid" ] || return 0
+  kill "$rec_pid" 2>/dev/null
+  wait "$rec_pid" 2>/dev/null
+  rec_pid=""
+  for half in "in 1 2" "out 3 4"; do
+    set -- $half
+    sox -t raw -r 44100 -e signed -b 16 -c 4 "$TESTENV_DIR/mix.raw" -t raw "$TESTENV_DIR/$1.raw" remix "$2" "$3"
+  done
 }
 
 # The median delay of the input's clicks from FROM to TO seconds into the recordings.
@@ -50,11 +63,11 @@ click_delay() {
   python3 "$(dirname "$0")/../tests/e2e/lib/click-delay.py" "$TESTENV_DIR/in.raw" "$TESTENV_DIR/out.raw" "$1" "$2"
 }
 
-# The recordings' time of S seconds after "Online" (recorders started at tr, "Online" seen at t0).
+# The recording's time of S seconds after "Online" (the recorder started at tr, "Online" seen at t0).
 after() { awk -v a="$tr" -v b="$t0" -v s="$1" 'BEGIN { printf "%.3f", (b - a) / 1e9 + s }'; }
 
 sox -q -n -r 44100 -c 2 -b 16 "$TESTENV_DIR/clicks.wav" synth 0.002 sine 2000 vol 0.5 pad 0 0.998 repeat 9
-(while pacat --latency-msec=10 --device=test_src "$TESTENV_DIR/clicks.wav" 2>/dev/null; do :; done) &
+(while pacat --latency-msec=10 --device=click_in "$TESTENV_DIR/clicks.wav" 2>/dev/null; do :; done) &
 tone_pid=$!
 
 for mode in ${KESTRUNE_START_MODES:-0 1}; do
@@ -62,8 +75,8 @@ for mode in ${KESTRUNE_START_MODES:-0 1}; do
   a=$(app_dir)
   cat >"$a/Kestrune.ini" <<INI
 [Setting]
-Source=Monitor of TestSource
-Destination=RelayOut
+Source=Monitor of ClickIn
+Destination=ClickOut
 Buffer=100
 Auto=1
 FadeIn=0.5
@@ -71,12 +84,12 @@ SilenceTime=0
 StabMode=$mode
 INI
   tr=$(date +%s%N)
-  start_recorders
+  start_recorder
   (cd "$a" && wine Kestrune.exe) &
   wait_status Online 30000
   t0=$(date +%s%N)
   sleep 24
-  stop_recorders
+  stop_recorder
   # The early measure is 3 s centred 3 s after "Online", the settled one 5 s about 20 s after it.
   read -r early clicks < <(click_delay "$(after 1.5)" "$(after 4.5)")
   echo "measured $name: delay $early ms over $clicks clicks from 1.5 to 4.5 s after Online"
