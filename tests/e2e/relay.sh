@@ -20,11 +20,13 @@ stop_tone() {
   tone_pid=""
 }
 
-# Records both monitors for the given seconds into in.raw and out.raw.
+# Records both monitors for the given seconds into in.raw and out.raw. The recorders ask for
+# 10 ms of latency: with PulseAudio's larger default they start further apart, which moves the
+# delay measured.
 record_both() {
-  timeout "$1" parec --device=test_src.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/in.raw" &
+  timeout "$1" parec --latency-msec=10 --device=test_src.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/in.raw" &
   local rec=$!
-  timeout "$1" parec --device=relay_out.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/out.raw" || true
+  timeout "$1" parec --latency-msec=10 --device=relay_out.monitor --format=s16le --rate=44100 --channels=2 >"$TESTENV_DIR/out.raw" || true
   wait "$rec" || true
 }
 
