@@ -29,9 +29,9 @@ trap cleanup EXIT
 # The relay runs between two sinks of its own that are the two halves of one four-channel null
 # sink: the clicks are played into ClickIn, the program records its monitor and plays into
 # ClickOut, and one recording of the four-channel sink's monitor holds the input (channels 1-2)
-# and the output (3-4) on one time line. Two recorders, one per monitor, start tens to hundreds
-# of milliseconds apart, by a different amount every time, which moves every delay measured.
-# Its channels are auxiliary ones, which PulseAudio does not mix into each other.
+# and the output (3-4) on one time line (two recorders, one per monitor, start tens to hundreds
+# of milliseconds apart, by a different amount every time, which moves every delay measured).
+# The channels are auxiliary ones, which PulseAudio does not mix into each other.
 pactl load-module module-null-sink sink_name=click_mix channels=4 channel_map=aux0,aux1,aux2,aux3 \
   sink_properties=device.description=ClickMix >/dev/null
 for half in "click_in ClickIn aux0,aux1" "click_out ClickOut aux2,aux3"; do

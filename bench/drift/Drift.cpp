@@ -108,7 +108,7 @@ TRunResult Run(const TRunSpec& spec) {
   if (sinad)
     api.RecordOutput(
         0, 2 * static_cast<size_t>((SinadMinute + 1) * c.Rate * (1 + std::fabs(c.Ppm) * 1e-6)));
-  TSinadPowers sinadSum;
+  TSinadPowers sinadPowers;
   std::optional<double> worstMinute;
   const auto sinadFrom = static_cast<uint64_t>(std::max(0.0, spec.SinadFrom) * PassesPerSecond);
   const auto minutePasses = static_cast<uint64_t>(SinadMinute * PassesPerSecond);
@@ -120,7 +120,7 @@ TRunResult Run(const TRunSpec& spec) {
     const auto frames = static_cast<int64_t>(played.size() / 2);
     if (const auto m =
             MeasureSinadWindowed(played.data(), frames, 2, c.Rate, spec.SineHz, SinadWindow)) {
-      sinadSum.Add(*m, frames);
+      sinadPowers.Add(*m, frames);
       worstMinute = std::min(worstMinute.value_or(m->Db), m->Db);
     }
   };
@@ -264,7 +264,7 @@ TRunResult Run(const TRunSpec& spec) {
   r.Refused = path.RefusedBlocks;
   r.TrimmedMs = 1000.0 * static_cast<double>(path.TrimmedFrames()) / c.Rate;
   if (sinad) {
-    r.Sinad = sinadSum.Db();
+    r.Sinad = sinadPowers.Db();
     r.SinadWorstMinute = worstMinute;
   }
   capture.Close();
