@@ -3,7 +3,8 @@
 # 10 % of the delay once the relay has settled. Wine's output starts late, so without the start
 # trim the audio that piled up meanwhile would stay in the queue for many seconds.
 # Run it as: bench/start-delay.sh (after a win64 build); KESTRUNE_START_MODES="0" or "1" for one
-# mode. Not part of the test run: on a busy machine Wine's output stalls now and then, and the
+# mode; KESTRUNE_START_KEEP=DIR keeps each mode's two recordings, its followed queue gauge and
+# the recording's time of "Online" (for tests/e2e/lib/click-delay.py --each). Not part of the test run: on a busy machine Wine's output stalls now and then, and the
 # delay it adds or takes away behind the program's queue moves the delay by more than the 10 %
 # it checks (docs/benchmarks.md).
 if [ -z "${TESTENV_DIR:-}" ]; then
@@ -63,6 +64,16 @@ click_delay() {
   python3 "$(dirname "$0")/../tests/e2e/lib/click-delay.py" "$TESTENV_DIR/in.raw" "$TESTENV_DIR/out.raw" "$1" "$2"
 }
 
+# The program's queue gauge from FROM to TO seconds after "Online": mean, least and most.
+queue_span() {
+  local span
+  span=$(python3 "$(dirname "$0")/lib/gauge-span.py" "$TESTENV_DIR/queue.txt" \
+    "$(awk -v b="$t0" -v s="$1" 'BEGIN { printf "%.0f", b + s * 1e9 }')" \
+    "$(awk -v b="$t0" -v s="$2" 'BEGIN { printf "%.0f", b + s * 1e9 }')")
+  set -- $span
+  echo "$1 ms (gauge $2..$3)"
+}
+
 # The recording's time of S seconds after "Online" (the recorder started at tr, "Online" seen at t0).
 after() { awk -v a="$tr" -v b="$t0" -v s="$1" 'BEGIN { printf "%.3f", (b - a) / 1e9 + s }'; }
 
@@ -88,14 +99,24 @@ INI
   (cd "$a" && wine Kestrune.exe) &
   wait_status Online 30000
   t0=$(date +%s%N)
+  # The program's own queue beside the delay heard: where the two part, the change lies behind
+  # the output device's hand-back of blocks, out of the program's sight.
+  wine "$KESTRUNE_BUILD/tools/probe/kestrune-probe.exe" follow GBuffer 50 >"$TESTENV_DIR/queue.txt" 2>/dev/null &
   sleep 24
   stop_recorder
+  if [ -n "${KESTRUNE_START_KEEP:-}" ]; then
+    mkdir -p "$KESTRUNE_START_KEEP"
+    for f in in.raw out.raw queue.txt; do cp "$TESTENV_DIR/$f" "$KESTRUNE_START_KEEP/$name-$f"; done
+    after 0 >"$KESTRUNE_START_KEEP/$name-online-s"
+  fi
   # The early measure is 3 s centred 3 s after "Online", the settled one 5 s about 20 s after it.
   read -r early clicks < <(click_delay "$(after 1.5)" "$(after 4.5)")
-  echo "measured $name: delay $early ms over $clicks clicks from 1.5 to 4.5 s after Online"
+  echo "measured $name: delay $early ms over $clicks clicks from 1.5 to 4.5 s after Online," \
+    "queue $(queue_span 1.5 4.5)"
   [ "$clicks" -ge 2 ] || fail "$name: clicks not found in the output"
   read -r settled clicks < <(click_delay "$(after 18)" "$(after 23)")
-  echo "measured $name: delay $settled ms once settled (18 to 23 s after Online), $clicks clicks"
+  echo "measured $name: delay $settled ms once settled (18 to 23 s after Online), $clicks clicks," \
+    "queue $(queue_span 18 23)"
   [ "$clicks" -ge 3 ] || fail "$name: clicks not found in the output once settled"
   awk -v e="$early" -v s="$settled" 'BEGIN { d = e - s; if (d < 0) d = -d; exit !(s > 0 && d <= 0.1 * s) }' ||
     fail "$name: delay $early ms 3 s after Online, $settled ms once settled"

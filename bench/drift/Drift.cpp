@@ -137,13 +137,14 @@ TRunResult Run(const TRunSpec& spec) {
   capture.BlockSize = CaptureBlockSize(c.Rate, c.Blocksize);
   capture.SetBufferSize(player.SecondsToBytes(1.5 * BufferTime));
   TRunResult r;
+  // The program's own block path, with a stream tap that takes every recorded block; made before
+  // the devices open, as the program's is, so the output stamps its hand-backs.
+  TDiscardStream stream;
+  TBlockPath path(clock, capture, player, stab, &stream, nullptr);
   if (player.Open() != 0 || capture.Open() != 0) {
     std::fprintf(stderr, "drift: the simulated devices did not open\n");
     std::exit(2);
   }
-  // The program's own block path, with a stream tap that takes every recorded block.
-  TDiscardStream stream;
-  TBlockPath path(clock, capture, player, stab, &stream, nullptr);
   TPathConfig config;
   config.Blocksize = c.Blocksize;
   config.Stab = c.Mode;

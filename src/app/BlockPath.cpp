@@ -6,12 +6,9 @@
 
 TBlockPath::TBlockPath(TClock& clock, TWaveCapture& capture, TWavePlayer& player, TStabilizer& stab,
                        TStreamSink* stream, TPlugInHost* plugins)
-    : Clock(clock),
-      Capture(capture),
-      Player(player),
-      Stab(stab),
-      Stream(stream),
-      Plugins(plugins) {}
+    : Clock(clock), Capture(capture), Player(player), Stab(stab), Stream(stream), Plugins(plugins) {
+  Player.SetDoneClock(&Clock);
+}
 
 void TBlockPath::Begin(TSilence* silence) {
   Silence = silence;
@@ -73,8 +70,9 @@ void TBlockPath::RelayPass() {
                                ? static_cast<double>(now - LastObserveTick) / 1000
                                : 0;
     LastObserveTick = now;
-    SmoothStab.Observe(Player.QueuedTime - Trim.PendingSeconds(Capture.SampleRate), seconds,
-                       Steering());
+    SmoothStab.Observe(ObservedQueue(Player.QueuedTime - Trim.PendingSeconds(Capture.SampleRate),
+                                     Player.DoneSeconds(), Player.DoneLag(), seconds),
+                       seconds, Steering());
   }
   CheckStalls(now);
 }

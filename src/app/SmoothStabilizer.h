@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -53,6 +54,22 @@ struct TSmoothTuning {
   // StepHold x step / NearGain (1.5 ms) instead of the ratio dithering.
   double StepHold = 0.5;
 };
+
+// The queue a relay pass shows the smooth loop (Observe): queuedSeconds as the pass leaves it,
+// less the blocks the pass collected, doneSeconds of audio, weighted by how long before the pass
+// the output had handed them back (doneLag, seconds^2, see TWavePlayer::DoneLag), over the
+// seconds since the last pass. Taken over the interval, the queue the pass leaves counts a block
+// handed back in between as gone since the earlier pass, so the average moved with where between
+// the passes the hand-backs fell: under Wine the output hands back on a tick of its own that
+// wanders against the passes within a session, and the level held wandered with it by up to a
+// pass. Less the lag, every block counts as gone one interval before its hand-back, whatever the
+// phase: the level of an output that hands back at the passes, as the loop is tuned.
+inline double ObservedQueue(double queuedSeconds, double doneSeconds, double doneLag,
+                            double seconds) {
+  if (!(seconds > 0) || !(doneLag > 0)) return queuedSeconds;
+  // No block counts for more than itself: a lag beyond the interval is a pass that came late.
+  return queuedSeconds - std::min(doneLag / seconds, doneSeconds);
+}
 
 // Keeps the player's queue at its target by resampling every recorded block by a ratio that a
 // control loop steers, instead of repeating or dropping whole frames. Far from the target a PI

@@ -5,6 +5,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// timeGetTime, after the base types.
+#include <mmsystem.h>
 #endif
 
 namespace {
@@ -42,6 +44,14 @@ class TSystemClock : public TClock {
     return (static_cast<double>(ms) + local.tm_gmtoff * 1000.0) / MsPerDay;
 #endif
   }
+
+  uint32_t StampMs() override {
+#ifdef _WIN32
+    return timeGetTime();
+#else
+    return static_cast<uint32_t>(TickCount64());
+#endif
+  }
 };
 
 }  // namespace
@@ -58,6 +68,10 @@ uint64_t TickCount64() {
 uint64_t TManualClock::TickCount64() {
   std::lock_guard<std::mutex> g(Lock);
   return Tick;
+}
+
+uint32_t TManualClock::StampMs() {
+  return static_cast<uint32_t>(TickCount64());
 }
 
 double TManualClock::WallNow() {

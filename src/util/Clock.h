@@ -11,6 +11,10 @@ class TClock {
   virtual uint64_t TickCount64() = 0;
   // Local wall-clock time in days (with fraction); may jump when the user sets the clock.
   virtual double WallNow() = 0;
+  // Milliseconds that may be read inside a wave device's done callback (timeGetTime on Windows,
+  // one of the few calls the platform allows there); wraps every 49.7 days, so only differences
+  // of two readings mean anything.
+  virtual uint32_t StampMs() = 0;
 };
 
 // The platform's clocks: GetTickCount64 and the local time on Windows, steady/system clock
@@ -25,6 +29,8 @@ class TManualClock : public TClock {
  public:
   uint64_t TickCount64() override;
   double WallNow() override;
+  // The tick, cut to 32 bits.
+  uint32_t StampMs() override;
   void Advance(uint64_t ms);
   void SetTick(uint64_t ms);
   // Moves only the wall clock (the user setting the clock), by milliseconds.

@@ -7,11 +7,13 @@
 
 namespace {
 
-// Runs on the platform's thread: marks the block and nothing else (no wave call, no lock).
-void KESTRUNE_WAVE_CALLBACK PlayerDoneProc(TWaveRawHandle, uint32_t message, uintptr_t,
+// Runs on the platform's thread: marks the block with the clock's stamp (instance, when not 0)
+// and does nothing else (no wave call, no lock).
+void KESTRUNE_WAVE_CALLBACK PlayerDoneProc(TWaveRawHandle, uint32_t message, uintptr_t instance,
                                            uintptr_t param1, uintptr_t) {
   if (message != WOM_DONE || param1 == 0) return;
-  MarkBlockDone(*reinterpret_cast<TWaveHdr*>(param1));
+  auto* clock = reinterpret_cast<TClock*>(instance);
+  MarkBlockDone(*reinterpret_cast<TWaveHdr*>(param1), clock ? clock->StampMs() : 1);
 }
 
 }  // namespace
@@ -66,10 +68,12 @@ int32_t TWavePlayer::Open() {
   uint32_t r = Api.OutOpen(nullptr, id, format, nullptr, 0, WAVE_FORMAT_QUERY);
   if (r != 0) return static_cast<int32_t>(r);
   TWaveRawHandle raw = nullptr;
-  r = Api.OutOpen(&raw, id, format, &PlayerDoneProc, id, CALLBACK_FUNCTION);
+  r = Api.OutOpen(&raw, id, format, &PlayerDoneProc, reinterpret_cast<uintptr_t>(DoneClock),
+                  CALLBACK_FUNCTION);
   if (r != 0) return static_cast<int32_t>(r);
   Handle = TWaveHandle(Api, TWaveSide::Output, raw);
   OpenDevice = id;
+  Stamped = DoneClock != nullptr;
   Blocks = std::make_unique<TWaveBlocks>();
   // Room for the blocks whose unprepare may fail, so that giving them back allocates nothing.
   Stranded.reserve(16);
@@ -140,6 +144,10 @@ void TWavePlayer::ProcessDone() {
   bool first = true;
   std::unique_ptr<TWaveBlock> block;
   bool prepared = false;
+  CollectedSeconds = 0;
+  CollectedLag = 0;
+  // Read before the marks, so a block marked meanwhile counts as handed back just now.
+  const uint32_t collected = Stamped ? DoneClock->StampMs() : 0;
   try {
     ApplyVolumeChange();
     size_t i = 0;
@@ -150,6 +158,13 @@ void TWavePlayer::ProcessDone() {
       Blocks->erase(Blocks->begin() + static_cast<std::ptrdiff_t>(i));
       prepared = true;
       const int32_t size = static_cast<int32_t>(block->Header.dwBufferLength);
+      const double seconds = BytesToSeconds(static_cast<uint32_t>(size));
+      CollectedSeconds += seconds;
+      if (Stamped) {
+        // The stamps wrap: their difference is what counts.
+        const auto ago = static_cast<int32_t>(collected - BlockDoneMark(block->Header));
+        if (ago > 0) CollectedLag += seconds * ago / 1000.0;
+      }
       if (OnPlayedSource) OnPlayedSource(this, block->Source.get(), size);
       const uint32_t r = Api.OutUnprepareHeader(Handle.Get(), &block->Header);
       prepared = false;
@@ -190,7 +205,7 @@ void TWavePlayer::ApplyVolumeChange() {
   // The oldest block is likely being played already; it keeps its samples.
   for (size_t i = 1; i < Blocks->size(); ++i) {
     TWaveBlock& block = *(*Blocks)[i];
-    if (IsBlockMarked(block.Header)) continue;
+    if (IsBlockDone(block.Header)) continue;
     ScaleSamples(block.Source.get(), block.Data.get(),
                  static_cast<int32_t>(block.Header.dwBufferLength), v);
   }

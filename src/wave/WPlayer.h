@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "util/Clock.h"
 #include "wave/WaveApi.h"
 #include "wave/WaveFormat.h"
 #include "wave/WaveRelease.h"
@@ -69,6 +70,14 @@ class TWavePlayer {
   bool AddBuffer(const int16_t* data, int32_t size);
   void ProcessDone();
   void UpdateQueued();
+  // A clock for the device's callback to stamp each block handed back (it must outlive the
+  // device); used from the next Open. Without one, DoneLag stays 0.
+  void SetDoneClock(TClock* clock) { DoneClock = clock; }
+  // What the last ProcessDone collected, seconds of audio, and the sum over its blocks of their
+  // seconds times how long before the collection the device had handed each back (seconds^2):
+  // a caller that looks at the queue now and then sees each block leave late by this much.
+  double DoneSeconds() const { return CollectedSeconds; }
+  double DoneLag() const { return CollectedLag; }
   // Clamps to 0..1024; the queued blocks after the oldest are rescaled from their source copies
   // by the relay thread (ApplyVolumeChange).
   void SetVolume(int32_t percent);
@@ -96,6 +105,10 @@ class TWavePlayer {
   TWaveRelease Releaser{Api, TWaveSide::Output};
   // The volume the queued blocks carry; the relay thread's own.
   int32_t AppliedVolume = 100;
+  TClock* DoneClock = nullptr;
+  bool Stamped = false;         // the device open now stamps its blocks
+  double CollectedSeconds = 0;  // the relay thread's own, as AppliedVolume
+  double CollectedLag = 0;
 };
 
 // Scales size div 2 samples by volume percent, truncating toward zero and clipping to 16 bits.

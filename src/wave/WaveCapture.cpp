@@ -148,7 +148,7 @@ uint32_t TWaveCapture::ReadyBytes() {
   uint32_t bytes = 0;
   if (!Blocks) return 0;
   for (auto& block : *Blocks) {
-    if (!IsBlockMarked(block->Header)) break;
+    if (!IsBlockDone(block->Header)) break;
     bytes += block->Header.dwBytesRecorded;
   }
   return bytes;

@@ -57,17 +57,19 @@ class TBlockPool {
 };
 
 // The done mark lives in the header's dwUser: the device's callback thread writes it, the relay
-// thread reads it, so both go through an atomic view of the field.
+// thread reads it, so both go through an atomic view of the field. It is the clock's stamp
+// (StampMs) of the moment the device handed the block back, or 1 where the callback has no clock;
+// never 0, which means not done (a stamp of 0 is kept as 1).
+inline uint32_t BlockDoneMark(TWaveHdr& header) {
+  return static_cast<uint32_t>(
+      std::atomic_ref<decltype(header.dwUser)>(header.dwUser).load(std::memory_order_acquire));
+}
 inline bool IsBlockDone(TWaveHdr& header) {
-  return std::atomic_ref<decltype(header.dwUser)>(header.dwUser).load(std::memory_order_acquire) ==
-         1;
+  return BlockDoneMark(header) != 0;
 }
-inline bool IsBlockMarked(TWaveHdr& header) {
-  return std::atomic_ref<decltype(header.dwUser)>(header.dwUser).load(std::memory_order_acquire) !=
-         0;
-}
-inline void MarkBlockDone(TWaveHdr& header) {
-  std::atomic_ref<decltype(header.dwUser)>(header.dwUser).store(1, std::memory_order_release);
+inline void MarkBlockDone(TWaveHdr& header, uint32_t stamp = 1) {
+  std::atomic_ref<decltype(header.dwUser)>(header.dwUser)
+      .store(stamp != 0 ? stamp : 1, std::memory_order_release);
 }
 
 // The format record for opening a device: PCM with the given layout.

@@ -203,11 +203,10 @@ int32_t TSimWaveApi::QueuedHeaders() {
 
 void TSimWaveApi::Advance(uint64_t ms) {
   if (Time != TSimTime::Manual) return;
-  {
-    std::lock_guard<std::mutex> g(Lock);
-    Step(static_cast<double>(ms));
-  }
+  // The clock first: the done callbacks at the end of the step read the time they run at.
   if (Clock) Clock->Advance(ms);
+  std::lock_guard<std::mutex> g(Lock);
+  Step(static_cast<double>(ms));
 }
 
 double TSimWaveApi::Now() {

@@ -348,3 +348,46 @@ TEST(SmoothStabilizer, ARelayedToneStaysClean) {
 }
 
 }  // namespace
+
+// The queue a pass shows the loop, against the queue's true average over time, while the output
+// hands its blocks back at different points between the passes: "early" ms after a pass, or at
+// the next one. Blocks of 7 ms in passes of 10 fall at every phase.
+TEST(SmoothObservedQueue, AveragesTheQueueWhereverTheHandBacksFallBetweenPasses) {
+  std::vector<double> rawOff;
+  for (uint64_t early : {1, 5, 9}) {
+    SCOPED_TRACE(early);
+    TManualClock clock;
+    TSimWaveApi sim(TSimTime::Manual, &clock);
+    sim.AddOutput(TSimDeviceSpec("Speakers"));
+    TWavePlayer player(sim);
+    player.BufferTime = Target;
+    player.SetDoneClock(&clock);
+    ASSERT_EQ(player.Open(), 0);
+    const std::vector<int16_t> block(2 * 309, 1000);
+    double queued = 0;  // as the last pass left it
+    double trueSum = 0, observedSum = 0, rawSum = 0;
+    const int passes = 3000;
+    for (int i = 0; i < passes + 100; ++i) {
+      sim.Advance(early);
+      player.UpdateQueued();
+      const double between = player.QueuedTime;
+      sim.Advance(10 - early);
+      while (player.QueuedTime + 309 / 44100.0 < 0.05 && player.AddBuffer(block.data(), 309 * 4))
+        player.UpdateQueued();
+      player.ProcessDone();
+      const double truth =
+          (queued * static_cast<double>(early) + between * static_cast<double>(10 - early)) / 10;
+      queued = player.QueuedTime;
+      // The first passes fill the queue.
+      if (i < 100) continue;
+      trueSum += truth;
+      rawSum += queued;
+      observedSum += ObservedQueue(queued, player.DoneSeconds(), player.DoneLag(), 0.010);
+    }
+    EXPECT_NEAR(observedSum / passes, trueSum / passes, 0.0002);
+    rawOff.push_back((rawSum - trueSum) / passes);
+    player.Close();
+  }
+  // The queue as the passes leave it is off by as much again as where the hand-backs fall.
+  EXPECT_GT(rawOff[1] - rawOff[0], 0.001);
+}

@@ -112,6 +112,43 @@ TEST(WavePlayer, QueuedTimeCountsOnlyBlocksNotYetFinished) {
   EXPECT_EQ(r.Player.QueuedTime, 0.0);
 }
 
+TEST(WavePlayer, TellsHowLongBeforeTheCollectionTheDeviceHandedEachBlockBack) {
+  TManualClock clock;
+  TSimWaveApi sim(TSimTime::Manual, &clock);
+  sim.AddOutput(TSimDeviceSpec("Speakers"));
+  TWavePlayer player(sim);
+  player.BufferTime = 0.1;
+  const auto block = Block(1);
+  const double seconds = 220 / 44100.0;
+  // Opened before it had a clock: the device stamps nothing, and no lag is made up.
+  ASSERT_EQ(player.Open(), 0);
+  player.SetDoneClock(&clock);
+  ASSERT_TRUE(player.AddBuffer(block.data(), BlockBytes));
+  sim.Advance(7);
+  player.ProcessDone();
+  EXPECT_DOUBLE_EQ(player.DoneSeconds(), seconds);
+  EXPECT_EQ(player.DoneLag(), 0.0);
+  player.Close();
+
+  ASSERT_EQ(player.Open(), 0);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(player.AddBuffer(block.data(), BlockBytes));
+  // The first block is handed back 5 ms in and collected 3 ms later; the second is handed back
+  // as it is collected.
+  sim.Advance(5);
+  sim.Advance(3);
+  player.ProcessDone();
+  EXPECT_DOUBLE_EQ(player.DoneSeconds(), seconds);
+  EXPECT_NEAR(player.DoneLag(), seconds * 0.003, 1e-12);
+  sim.Advance(2);
+  player.ProcessDone();
+  EXPECT_DOUBLE_EQ(player.DoneSeconds(), seconds);
+  EXPECT_EQ(player.DoneLag(), 0.0);
+  // Nothing handed back: nothing collected, nothing late.
+  player.ProcessDone();
+  EXPECT_EQ(player.DoneSeconds(), 0.0);
+  player.Close();
+}
+
 TEST(WavePlayer, ReportsEachFinishedBlockAsHandedInThenAsPlayed) {
   TPlayerRig r;
   ASSERT_EQ(r.Player.Open(), 0);
