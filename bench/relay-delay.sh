@@ -14,23 +14,19 @@ cmake --build --preset win64 --target Kestrune kestrune-probe >/dev/null
 
 source scripts/lib/testenv.sh
 testenv_start
-trap 'testenv_stop' EXIT
+source tests/e2e/lib/click-mix.sh
+trap 'click_mix_stop; testenv_stop' EXIT
 probe() { wine "$root/build/win64/tools/probe/kestrune-probe.exe" "$@" 2>/dev/null | tr -d '\r'; }
 
-# 2 ms bursts once a second.
-clicks="$TESTENV_DIR/clicks.wav"
-sox -q -n -r 44100 -c 2 -b 16 "$clicks" synth 0.002 sine 2000 vol 0.5 pad 0 0.998 repeat $((secs + 10))
+# The relays run from ClickIn to ClickOut, recorded on one time line (tests/e2e/lib/click-mix.sh).
+click_mix_load
 
-# Records both monitors for the given seconds and prints the median onset delay in ms.
+# Records input and output for the given seconds and prints the median onset delay in ms.
 measure_delay() {
-  local n=$1
-  timeout "$n" parec --device=test_src.monitor --format=s16le --rate=44100 --channels=2 \
-    >"$TESTENV_DIR/in.raw" &
-  local rec=$!
-  timeout "$n" parec --device=relay_out.monitor --format=s16le --rate=44100 --channels=2 \
-    >"$TESTENV_DIR/out.raw" || true
-  wait "$rec" || true
-  python3 tests/e2e/lib/click-delay.py "$TESTENV_DIR/in.raw" "$TESTENV_DIR/out.raw"
+  click_mix_start_recorder
+  sleep "$1"
+  click_mix_stop_recorder
+  click_mix_delay
 }
 
 relay_cpu_ms() {  # CPU time of the relay thread so far, ms
@@ -48,12 +44,11 @@ relay_cpu_ms() {  # CPU time of the relay thread so far, ms
 echo "| buffer | Kestrune delay (ms) | module-loopback delay (ms) | ratio | relay thread CPU (ms per s of audio) |"
 echo "|---|---|---|---|---|"
 for buffer in 100 40; do
-  (while pacat --device=test_src "$clicks" 2>/dev/null; do :; done) &
-  tone=$!
+  click_mix_play
   app="$TESTENV_DIR/app$buffer"
   mkdir -p "$app"
   cp build/win64/Kestrune.exe "$app/"
-  printf '[Setting]\nSource=Monitor of TestSource\nDestination=RelayOut\nBuffer=%s\nAuto=1\nFadeIn=0\nSilenceTime=0\n' \
+  printf '[Setting]\nSource=Monitor of ClickIn\nDestination=ClickOut\nBuffer=%s\nAuto=1\nFadeIn=0\nSilenceTime=0\n' \
     "$buffer" >"$app/Kestrune.ini"
   (cd "$app" && wine Kestrune.exe) &
   probe wait LabStatus Online 30000 >/dev/null
@@ -67,11 +62,11 @@ for buffer in 100 40; do
   wineserver -k
   sleep 1
 
-  mod=$(pactl load-module module-loopback source=test_src.monitor sink=relay_out latency_msec="$buffer")
+  mod=$(pactl load-module module-loopback source=click_in.monitor sink=click_out latency_msec="$buffer")
   sleep 3
   read -r loop n2 < <(measure_delay "$secs")
   pactl unload-module "$mod"
-  kill "$tone" 2>/dev/null || true
+  click_mix_stop
   ratio=$(awk -v a="$relay" -v b="$loop" 'BEGIN { printf "%.2f", a / b }')
   echo "| $buffer ms | $relay ($n1 clicks) | $loop ($n2 clicks) | $ratio | $cpu |"
 done

@@ -4,9 +4,10 @@
 # trim the audio that piled up meanwhile would stay in the queue for many seconds.
 # Run it as: bench/start-delay.sh (after a win64 build); KESTRUNE_START_MODES="0" or "1" for one
 # mode; KESTRUNE_START_KEEP=DIR keeps each mode's two recordings, its followed queue gauge and
-# the recording's time of "Online" (for tests/e2e/lib/click-delay.py --each). Not part of the test run: on a busy machine Wine's output stalls now and then, and the
-# delay it adds or takes away behind the program's queue moves the delay by more than the 10 %
-# it checks (docs/benchmarks.md).
+# correction, and the recording's time of "Online" (for tests/e2e/lib/click-delay.py --each).
+# Not part of the test run: Wine's output now and then stalls for a moment, and the delay it
+# adds or takes away behind the program's queue moves the delay by more than the 10 % it checks
+# (docs/benchmarks.md).
 if [ -z "${TESTENV_DIR:-}" ]; then
   script=$(readlink -f "$0")
   cd "$(dirname "$script")/.."
@@ -18,51 +19,15 @@ if [ -z "${TESTENV_DIR:-}" ]; then
   exit
 fi
 source "$(dirname "$0")/../tests/e2e/lib/app.sh"
+source "$(dirname "$0")/../tests/e2e/lib/click-mix.sh"
 
-tone_pid=""
 cleanup() {
-  [ -n "$tone_pid" ] && kill "$tone_pid" 2>/dev/null
-  [ -n "$rec_pid" ] && kill "$rec_pid" 2>/dev/null
+  click_mix_stop
   stop_all
 }
 trap cleanup EXIT
 
-# The relay runs between two sinks of its own that are the two halves of one four-channel null
-# sink: the clicks are played into ClickIn, the program records its monitor and plays into
-# ClickOut, and one recording of the four-channel sink's monitor holds the input (channels 1-2)
-# and the output (3-4) on one time line (two recorders, one per monitor, start tens to hundreds
-# of milliseconds apart, by a different amount every time, which moves every delay measured).
-# The channels are auxiliary ones, which PulseAudio does not mix into each other.
-pactl load-module module-null-sink sink_name=click_mix channels=4 channel_map=aux0,aux1,aux2,aux3 \
-  sink_properties=device.description=ClickMix >/dev/null
-for half in "click_in ClickIn aux0,aux1" "click_out ClickOut aux2,aux3"; do
-  set -- $half
-  pactl load-module module-remap-sink sink_name="$1" master=click_mix channels=2 \
-    master_channel_map="$3" channel_map=front-left,front-right remix=no \
-    sink_properties=device.description="$2" >/dev/null
-done
-
-rec_pid=""
-start_recorder() {
-  parec --latency-msec=10 --device=click_mix.monitor --format=s16le --rate=44100 --channels=4 \
-    --channel-map=aux0,aux1,aux2,aux3 >"$TESTENV_DIR/mix.raw" &
-  rec_pid=$!
-}
-stop_recorder() {
-  [ -n "$rec_pid" ] || return 0
-  kill "$rec_pid" 2>/dev/null
-  wait "$rec_pid" 2>/dev/null
-  rec_pid=""
-  for half in "in 1 2" "out 3 4"; do
-    set -- $half
-    sox -t raw -r 44100 -e signed -b 16 -c 4 "$TESTENV_DIR/mix.raw" -t raw "$TESTENV_DIR/$1.raw" remix "$2" "$3"
-  done
-}
-
-# The median delay of the input's clicks from FROM to TO seconds into the recordings.
-click_delay() {
-  python3 "$(dirname "$0")/../tests/e2e/lib/click-delay.py" "$TESTENV_DIR/in.raw" "$TESTENV_DIR/out.raw" "$1" "$2"
-}
+click_mix_load
 
 # The program's queue gauge from FROM to TO seconds after "Online": mean, least and most.
 queue_span() {
@@ -77,44 +42,33 @@ queue_span() {
 # The recording's time of S seconds after "Online" (the recorder started at tr, "Online" seen at t0).
 after() { awk -v a="$tr" -v b="$t0" -v s="$1" 'BEGIN { printf "%.3f", (b - a) / 1e9 + s }'; }
 
-sox -q -n -r 44100 -c 2 -b 16 "$TESTENV_DIR/clicks.wav" synth 0.002 sine 2000 vol 0.5 pad 0 0.998 repeat 9
-(while pacat --latency-msec=10 --device=click_in "$TESTENV_DIR/clicks.wav" 2>/dev/null; do :; done) &
-tone_pid=$!
+click_mix_play
 
 for mode in ${KESTRUNE_START_MODES:-0 1}; do
   name=$([ "$mode" = 1 ] && echo smooth || echo block)
-  a=$(app_dir)
-  cat >"$a/Kestrune.ini" <<INI
-[Setting]
-Source=Monitor of ClickIn
-Destination=ClickOut
-Buffer=100
-Auto=1
-FadeIn=0.5
-SilenceTime=0
-StabMode=$mode
-INI
+  a=$(click_mix_app "$mode")
   tr=$(date +%s%N)
-  start_recorder
+  click_mix_start_recorder
   (cd "$a" && wine Kestrune.exe) &
   wait_status Online 30000
   t0=$(date +%s%N)
   # The program's own queue beside the delay heard: where the two part, the change lies behind
   # the output device's hand-back of blocks, out of the program's sight.
   wine "$KESTRUNE_BUILD/tools/probe/kestrune-probe.exe" follow GBuffer 50 >"$TESTENV_DIR/queue.txt" 2>/dev/null &
+  wine "$KESTRUNE_BUILD/tools/probe/kestrune-probe.exe" follow StabLevel 50 >"$TESTENV_DIR/stab.txt" 2>/dev/null &
   sleep 24
-  stop_recorder
+  click_mix_stop_recorder
   if [ -n "${KESTRUNE_START_KEEP:-}" ]; then
     mkdir -p "$KESTRUNE_START_KEEP"
-    for f in in.raw out.raw queue.txt; do cp "$TESTENV_DIR/$f" "$KESTRUNE_START_KEEP/$name-$f"; done
+    for f in in.raw out.raw queue.txt stab.txt; do cp "$TESTENV_DIR/$f" "$KESTRUNE_START_KEEP/$name-$f"; done
     after 0 >"$KESTRUNE_START_KEEP/$name-online-s"
   fi
   # The early measure is 3 s centred 3 s after "Online", the settled one 5 s about 20 s after it.
-  read -r early clicks < <(click_delay "$(after 1.5)" "$(after 4.5)")
+  read -r early clicks < <(click_mix_delay "$(after 1.5)" "$(after 4.5)")
   echo "measured $name: delay $early ms over $clicks clicks from 1.5 to 4.5 s after Online," \
     "queue $(queue_span 1.5 4.5)"
   [ "$clicks" -ge 2 ] || fail "$name: clicks not found in the output"
-  read -r settled clicks < <(click_delay "$(after 18)" "$(after 23)")
+  read -r settled clicks < <(click_mix_delay "$(after 18)" "$(after 23)")
   echo "measured $name: delay $settled ms once settled (18 to 23 s after Online), $clicks clicks," \
     "queue $(queue_span 18 23)"
   [ "$clicks" -ge 3 ] || fail "$name: clicks not found in the output once settled"
