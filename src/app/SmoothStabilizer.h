@@ -62,8 +62,10 @@ struct TSmoothTuning {
 // handed back in between as gone since the earlier pass, so the average moved with where between
 // the passes the hand-backs fell: under Wine the output hands back on a tick of its own that
 // wanders against the passes within a session, and the level held wandered with it by up to a
-// pass. Less the lag, every block counts as gone one interval before its hand-back, whatever the
-// phase: the level of an output that hands back at the passes, as the loop is tuned.
+// pass. Less the lag, every block counts as gone one interval before its hand-back, as every block
+// the pass adds counts from one interval before it was added: the queue seen one interval early,
+// whose average is the queue's own whatever the phase (and as before where the output hands back
+// at the passes, as the simulator's does).
 inline double ObservedQueue(double queuedSeconds, double doneSeconds, double doneLag,
                             double seconds) {
   if (!(seconds > 0) || !(doneLag > 0)) return queuedSeconds;
