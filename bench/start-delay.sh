@@ -29,13 +29,13 @@ trap cleanup EXIT
 
 click_mix_load
 
+# The Unix time in ns of S seconds after "Online" (seen at t0).
+online_ns() { awk -v b="$t0" -v s="$1" 'BEGIN { printf "%.0f", b + s * 1e9 }'; }
+
 # The program's queue gauge from FROM to TO seconds after "Online": mean, least and most.
 queue_span() {
-  local span
-  span=$(python3 "$(dirname "$0")/lib/gauge-span.py" "$TESTENV_DIR/queue.txt" \
-    "$(awk -v b="$t0" -v s="$1" 'BEGIN { printf "%.0f", b + s * 1e9 }')" \
-    "$(awk -v b="$t0" -v s="$2" 'BEGIN { printf "%.0f", b + s * 1e9 }')")
-  set -- $span
+  set -- $(python3 "$(dirname "$0")/lib/gauge-span.py" "$TESTENV_DIR/queue.txt" "$(online_ns "$1")" \
+    "$(online_ns "$2")")
   echo "$1 ms (gauge $2..$3)"
 }
 
