@@ -13,6 +13,7 @@ bool TSmoothStabilizer::Reset(int32_t rate) {
   Observed = false;
   Average = 0;
   Integral = 0;
+  Learnt = 0;
   LastExcess = 0;
   Near = false;
   Settling = false;
@@ -40,6 +41,8 @@ void TSmoothStabilizer::Observe(double queuedSeconds, double seconds, bool steer
 }
 
 void TSmoothStabilizer::QueueCut() {
+  // A second cut while settling keeps what was known before the first.
+  if (!Settling) Learnt = Integral;
   First = true;
   Settling = true;
   Near = false;
@@ -142,6 +145,7 @@ int32_t TSmoothStabilizer::Process(const int16_t* in, int32_t inFrames, int16_t*
       } else if (!Near) {
         // Into the band: hold what the far loop learnt, and measure what is left.
         Near = true;
+        if (Settling) Integral = Learnt;
         Settling = false;
         LastExcess = 0;
         Resampler.SetRatio(1 + Integral);

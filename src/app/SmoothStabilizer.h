@@ -102,7 +102,7 @@ class TSmoothStabilizer {
   // Audio was left out ahead of the player (a pile cut back): the queue fell at once, which is
   // no drift. The averages and the near loop's windows start again from the next observation,
   // and the loop settles the queue at the target once more; the ratio in use and what was learnt
-  // of the drift stay.
+  // of the drift stay, and once settled the loop holds that drift again (see Learnt).
   void QueueCut();
 
   // Corrects one recorded block of inFrames stereo frames into out, which has room for
@@ -149,6 +149,11 @@ class TSmoothStabilizer {
   double Average = 0;
   // The ratio less 1 the far loop starts from: what it learnt of the drift, or the near loop's.
   double Integral = 0;
+  // What was learnt of the drift when the queue was last cut. What the far loop integrates while
+  // it settles the queue after a cut is the offset the cut left and the unevenness of the
+  // hand-backs, not the drift: held afterwards it let the queue creep away from the target at
+  // a few hundred ppm until the near loop had measured the slope (minutes).
+  double Learnt = 0;
   double LastExcess = 0;
   bool Near = false;      // within the far band: the ratio is held and moved by steps
   bool Settling = false;  // since the last cut, not yet within SettleBand
